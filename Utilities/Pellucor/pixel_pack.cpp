@@ -1,0 +1,82 @@
+// Pixel packing: source pixels to 16-bit words, stored low byte first.
+//
+// Color, from blue B, green G, red R:   Gray, from value V:
+//   bit  15     0                          bits 15-11  V >> 3
+//   bits 14-10  R >> 3                     bits 10-5   V >> 2
+//   bits  9-5   G >> 3                     bits  4-0   V >> 3
+//   bits  4-0   B >> 3
+//
+// The source stores its bottom row first; output row r comes from source row
+// height - 1 - r, so the packed frame starts with the top row.
+#include "frame_store.h"
+
+namespace {
+
+constexpr unsigned FIVE_BIT_SHIFT = 3;
+constexpr unsigned SIX_BIT_SHIFT = 2;
+constexpr unsigned COLOR_RED_BIT = 10;
+constexpr unsigned COLOR_GREEN_BIT = 5;
+constexpr unsigned GRAY_RED_BIT = 11;
+constexpr unsigned GRAY_GREEN_BIT = 5;
+constexpr unsigned LOW_BYTE_MASK = 0xFF;
+constexpr unsigned BITS_PER_BYTE = 8;
+
+// The row loops are written so that the compiler vectorizes them; the AVX2
+// clone is picked at load time where the processor has it.
+#if defined(__x86_64__) && !defined(__clang__)
+#define PELLUCOR_ROW_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define PELLUCOR_ROW_CLONES
+#endif
+
+PELLUCOR_ROW_CLONES
+void pack_color_row(const std::uint8_t* __restrict source, std::uint8_t* __restrict packed, std::size_t width)
+{
+    for (std::size_t x = 0; x < width; ++x) {
+        const unsigned blue = source[COLOR_PIXEL_SIZE * x];
+        const unsigned green = source[COLOR_PIXEL_SIZE * x + 1];
+        const unsigned red = source[COLOR_PIXEL_SIZE * x + 2];
+        const unsigned word = ((red >> FIVE_BIT_SHIFT) << COLOR_RED_BIT) |
+                              ((green >> FIVE_BIT_SHIFT) << COLOR_GREEN_BIT) | (blue >> FIVE_BIT_SHIFT);
+        packed[PACKED_PIXEL_SIZE * x] = static_cast<std::uint8_t>(word & LOW_BYTE_MASK);
+        packed[PACKED_PIXEL_SIZE * x + 1] = static_cast<std::uint8_t>(word >> BITS_PER_BYTE);
+    }
+}
+
+PELLUCOR_ROW_CLONES
+void pack_gray_row(const std::uint8_t* __restrict source, std::uint8_t* __restrict packed, std::size_t width)
+{
+    for (std::size_t x = 0; x < width; ++x) {
+        const unsigned value = source[x];
+        const unsigned five = value >> FIVE_BIT_SHIFT;
+        const unsigned word = (five << GRAY_RED_BIT) | ((value >> SIX_BIT_SHIFT) << GRAY_GREEN_BIT) | five;
+        packed[PACKED_PIXEL_SIZE * x] = static_cast<std::uint8_t>(word & LOW_BYTE_MASK);
+        packed[PACKED_PIXEL_SIZE * x + 1] = static_cast<std::uint8_t>(word >> BITS_PER_BYTE);
+    }
+}
+
+template <void (*pack_row)(const std::uint8_t*, std::uint8_t*, std::size_t)>
+void pack_frame(std::size_t pixel_size)
+{
+    if (video_pixel_count() == 0) {
+        return;
+    }
+    const auto width = static_cast<std::size_t>(video_width);
+    const auto height = static_cast<std::size_t>(video_height);
+    for (std::size_t row = 0; row < height; ++row) {
+        const std::uint8_t* source = input_buffer + TGA_HEADER_SIZE + (height - 1 - row) * width * pixel_size;
+        pack_row(source, output_buffer + row * width * PACKED_PIXEL_SIZE, width);
+    }
+}
+
+}  // namespace
+
+void pack_color_frame()
+{
+    pack_frame<pack_color_row>(COLOR_PIXEL_SIZE);
+}
+
+void pack_gray_frame()
+{
+    pack_frame<pack_gray_row>(GRAY_PIXEL_SIZE);
+}

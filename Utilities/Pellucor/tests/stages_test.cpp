@@ -1,0 +1,163 @@
+// Unit tests of the checks, the RLE decoder and the packers, run on the frame store.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "frame_store.h"
+#include "tga.h"
+
+namespace {
+
+void load(const Bytes& file, int width, int height)
+{
+    std::memcpy(input_buffer, file.data(), file.size());
+    video_width = width;
+    video_height = height;
+}
+
+Bytes packed(std::size_t pixels)
+{
+    return Bytes(output_buffer, output_buffer + PACKED_PIXEL_SIZE * pixels);
+}
+
+Bytes tga_pixels(std::size_t pixels)
+{
+    return Bytes(input_buffer + TGA_HEADER_SIZE, input_buffer + TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * pixels);
+}
+
+TEST(Packers, PictureComesOutTopRowFirstWithChannelsInPlace)
+{
+    load(color_tga(PICTURE, 3, 2), 3, 2);
+    pack_color_frame();
+    EXPECT_EQ(packed(6), PICTURE_WORDS);
+
+    load(gray_tga(GRAY_PICTURE, 3, 2), 3, 2);
+    pack_gray_frame();
+    EXPECT_EQ(packed(6), GRAY_WORDS);
+}
+
+// Odd widths and rows longer than a vector register, against a plain reference.
+TEST(Packers, WideOddRowsMatchReference)
+{
+    for (const auto& [width, height] : {std::pair{37, 5}, {1, 7}, {333, 3}}) {
+        for (std::size_t i = 0; i < INPUT_BUFFER_SIZE; ++i) {
+            input_buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
+        }
+        video_width = width;
+        video_height = height;
+        pack_color_frame();
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* p = input_buffer + 18 + ((height - 1 - y) * width + x) * 3;
+                const unsigned word = (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
+                const std::uint8_t* out = output_buffer + (y * width + x) * 2;
+                ASSERT_EQ(out[0] | out[1] << 8, word) << width << "x" << height << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(Packers, ZeroSizeWritesNothing)
+{
+    output_buffer[0] = 0xAB;
+    video_width = 0;
+    video_height = 5;
+    pack_color_frame();
+    pack_gray_frame();
+    EXPECT_EQ(output_buffer[0], 0xAB);
+}
+
+TEST(CheckFrame, NeedsHeaderAndAllUncompressedPixels)
+{
+    struct Case {
+        std::uint8_t type;
+        int width, height;
+        std::size_t bytes;
+        FrameStatus expected;
+    };
+    const Case cases[] = {
+        {2, 4, 2, 17, FrameStatus::incomplete},        {2, 4, 2, 18 + 24, FrameStatus::ok},
+        {2, 4, 2, 18 + 23, FrameStatus::incomplete},   {200, 4, 2, 18 + 23, FrameStatus::incomplete},
+        {3, 4, 2, 18 + 8, FrameStatus::ok},            {3, 4, 2, 18 + 7, FrameStatus::incomplete},
+        {10, 4, 2, 18, FrameStatus::ok},               {2, 0, 0, 18, FrameStatus::ok},
+        {2, 578, 578, 1000000, FrameStatus::too_large_for_color},
+        {10, 578, 578, 1000000, FrameStatus::too_large_for_color},
+        {3, 578, 578, 18 + 578 * 578, FrameStatus::ok},
+    };
+    for (const Case& c : cases) {
+        input_buffer[TGA_TYPE_OFFSET] = c.type;
+        video_width = c.width;
+        video_height = c.height;
+        EXPECT_EQ(check_frame(c.bytes), c.expected) << int(c.type) << " " << c.width << "x" << c.height;
+    }
+}
+
+TEST(VideoSize, RejectsNegativeAndOversizedWithoutOverflow)
+{
+    EXPECT_TRUE(video_size_fits(0, 0));
+    EXPECT_TRUE(video_size_fits(1000, 500));
+    EXPECT_FALSE(video_size_fits(1000, 501));
+    EXPECT_FALSE(video_size_fits(-1, 2));
+    EXPECT_FALSE(video_size_fits(2, -1));
+    EXPECT_FALSE(video_size_fits(65536, 65536));
+    EXPECT_FALSE(video_size_fits(INT32_MAX, INT32_MAX));
+}
+
+struct RleCase {
+    const char* name;
+    int width, height;
+    Bytes data;     // after the header
+    Bytes pixels;   // decoded, bottom row first; empty when decoding must fail
+};
+
+TEST(Rle, DecodesPacketsAndRejectsShortData)
+{
+    Bytes raw_128 = {0x7F};
+    for (int i = 0; i < 128 * 3; ++i) raw_128.push_back(static_cast<std::uint8_t>(i));
+    const Bytes footer(26, 0);
+    Bytes run_with_footer = {0x81, 1, 2, 3};
+    run_with_footer.insert(run_with_footer.end(), footer.begin(), footer.end());
+
+    const RleCase cases[] = {
+        {"run of 2 with footer", 2, 1, run_with_footer, {1, 2, 3, 1, 2, 3}},
+        {"run of 2, no footer", 2, 1, {0x81, 1, 2, 3}, {1, 2, 3, 1, 2, 3}},
+        {"raw 128 cut to 5", 5, 1, raw_128, Bytes(raw_128.begin() + 1, raw_128.begin() + 16)},
+        {"cut raw needs only missing pixels", 2, 1, {0x7F, 1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
+        {"run 100 cut to 3, then footer", 3, 1, {0xE3, 9, 8, 7, 0}, {9, 8, 7, 9, 8, 7, 9, 8, 7}},
+        {"raw 2 then run 3", 5, 1, {0x01, 1, 1, 1, 2, 2, 2, 0x82, 3, 3, 3}, {1, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 3}},
+        {"run crosses a row", 2, 2, {0x82, 5, 6, 7, 0x00, 1, 2, 3}, {5, 6, 7, 5, 6, 7, 5, 6, 7, 1, 2, 3}},
+        {"long run", 200, 1, {0xFF, 4, 5, 6, 0xC7, 4, 5, 6}, [] { Bytes b; for (int i = 0; i < 200; ++i) append(b, {4, 5, 6}); return b; }()},
+        {"header only", 1, 1, {}, {}},
+        {"run pixel cut off", 1, 1, {0x80, 1, 2}, {}},
+        {"raw pixels cut off", 2, 1, {0x01, 1, 2, 3, 4}, {}},
+        {"too few packets", 3, 1, {0x81, 1, 2, 3}, {}},
+    };
+    for (const RleCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes file = tga_header(10, c.width, c.height, 24);
+        file.insert(file.end(), c.data.begin(), c.data.end());
+        std::memset(input_buffer, 0xEE, INPUT_BUFFER_SIZE);
+        load(file, c.width, c.height);
+        const std::size_t pixels = static_cast<std::size_t>(c.width * c.height);
+        const Bytes before = tga_pixels(pixels);
+        const bool decoded = decompress_rle_frame(file.size());
+        EXPECT_EQ(decoded, !c.pixels.empty());
+        EXPECT_EQ(tga_pixels(pixels), decoded ? c.pixels : before);
+        EXPECT_EQ(input_buffer[TGA_TYPE_OFFSET], 10);
+    }
+}
+
+TEST(Rle, EveryShortPrefixFailsAndTheWholeFrameDecodes)
+{
+    const Bytes file = rle_picture_tga();
+    for (std::size_t size = 0; size < file.size(); ++size) {
+        load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
+        EXPECT_FALSE(decompress_rle_frame(size)) << size;
+    }
+    load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
+    ASSERT_TRUE(decompress_rle_frame(file.size()));
+    pack_color_frame();
+    EXPECT_EQ(packed(6), PICTURE_WORDS);
+}
+
+}  // namespace
