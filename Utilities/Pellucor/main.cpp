@@ -1,0 +1,199 @@
+// Command line and frame loop.
+//
+//   pellucor PATTERN OUTPUT FIRST LAST WIDTH HEIGHT
+//
+// Expands PATTERN with every frame number from FIRST to LAST, reads each frame
+// file, decodes it if it is RLE, packs it and appends it to OUTPUT. Every
+// message goes to standard output; each failure is one line and an exit with
+// the status that names it.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "frame_store.h"
+
+namespace {
+
+constexpr int EXIT_BAD_ARGUMENTS = 1;
+constexpr int EXIT_OUTPUT_FAILED = 2;
+constexpr int EXIT_INPUT_FAILED = 3;
+
+constexpr int ARGUMENT_COUNT = 7;
+enum Argument { PATTERN = 1, OUTPUT_PATH, FIRST_FRAME, LAST_FRAME, WIDTH, HEIGHT };
+
+constexpr char NO_CONVERSION = '\0';
+constexpr char BAD_PATTERN = '!';
+constexpr const char* CONVERSION_FLAGS = "-+ #0";
+constexpr const char* INTEGER_CONVERSIONS = "diouxX";
+
+[[noreturn]] void fail(int status, const char* message, const char* argument)
+{
+    std::printf(message, argument);
+    std::exit(status);
+}
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool is_one_of(char c, const char* set)
+{
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
+// The pattern is used as a printf format with the frame number as its one
+// argument, so it may hold at most one conversion, and only an integer one:
+// %[flags][width][.precision](d|i|o|u|x|X). "%%" is a plain percent sign.
+// Returns the conversion letter, NO_CONVERSION or BAD_PATTERN.
+char pattern_conversion(const char* pattern)
+{
+    char found = NO_CONVERSION;
+    for (const char* p = pattern; *p != '\0'; ++p) {
+        if (*p != '%') {
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            continue;
+        }
+        while (is_one_of(*p, CONVERSION_FLAGS)) {
+            ++p;
+        }
+        while (is_digit(*p)) {
+            ++p;
+        }
+        if (*p == '.') {
+            ++p;
+            while (is_digit(*p)) {
+                ++p;
+            }
+        }
+        if (!is_one_of(*p, INTEGER_CONVERSIONS) || found != NO_CONVERSION) {
+            return BAD_PATTERN;
+        }
+        found = *p;
+    }
+    return found;
+}
+
+// Expands the pattern for one frame. False when the name does not fit.
+bool expand_filename(char (&filename)[FILENAME_SIZE], const char* pattern, char conversion, std::int32_t frame)
+{
+    int length = 0;
+    if (conversion == 'd' || conversion == 'i') {
+        length = std::snprintf(filename, FILENAME_SIZE, pattern, frame);
+    } else {
+        // o, u, x and X take an unsigned argument; no conversion ignores it.
+        length = std::snprintf(filename, FILENAME_SIZE, pattern, static_cast<unsigned>(frame));
+    }
+    return length >= 0 && static_cast<std::size_t>(length) < FILENAME_SIZE;
+}
+
+// Reads the whole frame file, or its first INPUT_BUFFER_SIZE bytes, into
+// input_buffer in one read. False on a read error or a short read.
+bool read_frame_file(std::FILE* file, std::size_t& bytes_read)
+{
+    struct stat status {};
+    const bool known_size = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+    bytes_read = std::fread(input_buffer, 1, INPUT_BUFFER_SIZE, file);
+    bool complete = !std::ferror(file);
+    if (known_size && status.st_size >= 0 &&
+        bytes_read < static_cast<std::uint64_t>(status.st_size) && bytes_read < INPUT_BUFFER_SIZE) {
+        complete = false;
+    }
+    return std::fclose(file) == 0 && complete;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::printf("Pellucor v1.00\n");
+    if (argc != ARGUMENT_COUNT) {
+        std::printf("Pellucor <file format \"ZOVA%%04d.TGA\"> <output file> <start frame> <end frame> "
+                    "<video width> <video height>\n");
+        return EXIT_BAD_ARGUMENTS;
+    }
+    const char* pattern = argv[PATTERN];
+    const char* output_path = argv[OUTPUT_PATH];
+
+    const char conversion = pattern_conversion(pattern);
+    if (conversion == BAD_PATTERN) {
+        fail(EXIT_BAD_ARGUMENTS, "Invalid file format %s\n", pattern);
+    }
+    const std::int32_t first_frame = std::atoi(argv[FIRST_FRAME]);
+    const std::int32_t last_frame = std::atoi(argv[LAST_FRAME]);
+    const std::int32_t width = std::atoi(argv[WIDTH]);
+    const std::int32_t height = std::atoi(argv[HEIGHT]);
+    if (!video_size_fits(width, height)) {
+        std::printf("Invalid video size %dx%d\n", width, height);
+        return EXIT_BAD_ARGUMENTS;
+    }
+    video_width = width;
+    video_height = height;
+
+    std::FILE* output = std::fopen(output_path, "wb");
+    if (output == nullptr) {
+        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", output_path);
+    }
+    // Unbuffered: each packed frame goes to the file in one write, so a
+    // failed write is caught at the frame that caused it.
+    std::setvbuf(output, nullptr, _IONBF, 0);
+    const std::size_t frame_bytes = PACKED_PIXEL_SIZE * video_pixel_count();
+
+    char filename[FILENAME_SIZE];
+    // 64-bit, so that a last frame of INT32_MAX still ends the loop.
+    for (std::int64_t frame = first_frame; frame <= last_frame; ++frame) {
+        std::printf("Frame %d ... ", static_cast<int>(frame));
+        if (!expand_filename(filename, pattern, conversion, static_cast<std::int32_t>(frame))) {
+            fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", pattern);
+        }
+        std::FILE* input = std::fopen(filename, "rb");
+        if (input == nullptr) {
+            fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", pattern);
+        }
+        std::size_t bytes_read = 0;
+        if (!read_frame_file(input, bytes_read)) {
+            fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", pattern);
+        }
+
+        switch (check_frame(bytes_read)) {
+        case FrameStatus::ok:
+            break;
+        case FrameStatus::too_large_for_color:
+            std::printf("Video size %dx%d is too large for color frames\n", width, height);
+            std::exit(EXIT_INPUT_FAILED);
+        case FrameStatus::incomplete:
+            fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
+        }
+
+        const std::uint8_t type = frame_type();
+        if (type == TGA_TYPE_RLE_COLOR) {
+            std::printf("Uncompressing ... ");
+            if (!decompress_rle_frame(bytes_read)) {
+                fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
+            }
+        }
+        if (type == TGA_TYPE_GRAY) {
+            std::printf("Grayscale ... ");
+            pack_gray_frame();
+        } else {
+            pack_color_frame();
+        }
+
+        if (std::fwrite(output_buffer, 1, frame_bytes, output) != frame_bytes) {
+            fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", output_path);
+        }
+        std::printf("OK\n");
+    }
+
+    if (std::fclose(output) != 0) {
+        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", output_path);
+    }
+    std::printf("Done.\n");
+    return EXIT_SUCCESS;
+}
