@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Times pellucor against the I/O floor and FFmpeg on generated sequences.
+
+    python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N]
+
+BUILD_DIR holds a Release build (default: build). Each size is a sequence of
+frames in a temporary directory, the first half uncompressed and the second
+half RLE, written by FFmpeg where it is installed and by this script
+otherwise. The three programs run in turn, RUNS times, after one warm-up run
+each; the figures are medians.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SIZES = [(320, 240, 600), (640, 480, 150)]
+PATTERN = "f%04d.tga"
+
+
+def tga_header(image_type, width, height):
+    return bytes([0, 0, image_type, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                  width & 255, width >> 8, height & 255, height >> 8, 24, 0])
+
+
+def rle_packets(pixels):
+    """RLE-encodes a list of 3-byte pixels into TGA packets."""
+    out = bytearray()
+    i, n = 0, len(pixels)
+    while i < n:
+        run = 1
+        while i + run < n and run < 128 and pixels[i + run] == pixels[i]:
+            run += 1
+        if run > 1:
+            out += bytes([0x80 | (run - 1)]) + pixels[i]
+            i += run
+            continue
+        start = i
+        while i < n and i - start < 128 and (i + 1 >= n or pixels[i + 1] != pixels[i]):
+            i += 1
+        out += bytes([i - start - 1]) + b"".join(pixels[start:i])
+    return bytes(out)
+
+
+def write_frames_ourselves(folder, width, height, count):
+    """Flat bands and a moving box, so that RLE has runs as in a render."""
+    distinct = 8
+    raw, rle = [], []
+    for k in range(distinct):
+        pixels = []
+        for y in range(height):
+            band = bytes([(y * 4 + k * 16) & 255, (y * 2) & 255, 200 - (y % 100)])
+            row = [band] * width
+            if height // 3 <= y < height // 2:
+                for x in range(k * 8, k * 8 + width // 4):
+                    row[x % width] = bytes([(x * 3) & 255, (x * 5 + y) & 255, (x ^ y) & 255])
+            pixels.extend(row)
+        raw.append(tga_header(2, width, height) + b"".join(pixels))
+        rle.append(tga_header(10, width, height) + rle_packets(pixels))
+    for number in range(1, count + 1):
+        frames = raw if number <= count // 2 else rle
+        with open(os.path.join(folder, PATTERN % number), "wb") as f:
+            f.write(frames[number % distinct])
+
+
+def write_frames_with_ffmpeg(folder, width, height, count):
+    half = count // 2
+    source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=25"]
+    target = os.path.join(folder, PATTERN)
+    subprocess.run(source + ["-frames:v", str(half), "-vf", "vflip", "-rle", "0", target], check=True)
+    subprocess.run(source + ["-ss", str(half / 25), "-frames:v", str(count - half), "-vf", "vflip",
+                             "-start_number", str(half + 1), target], check=True)
+
+
+def timed(command):
+    start = time.perf_counter()
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", nargs="?", default="build")
+    parser.add_argument("--runs", type=int, default=7)
+    args = parser.parse_args()
+    pellucor = os.path.join(args.build, "pellucor")
+    floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", "pellucor_io_floor")
+    for program in (pellucor, floor):
+        if not os.access(program, os.X_OK):
+            sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
+    ffmpeg = shutil.which("ffmpeg")
+    print(f"frames by {'FFmpeg' if ffmpeg else 'this script'}; medians of {args.runs} runs")
+
+    for width, height, count in SIZES:
+        with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
+            (write_frames_with_ffmpeg if ffmpeg else write_frames_ourselves)(folder, width, height, count)
+            pattern = os.path.join(folder, PATTERN)
+            output = os.path.join(folder, "out.raw")
+            geometry = ["1", str(count), str(width), str(height)]
+            commands = {
+                "pellucor": [pellucor, pattern, output] + geometry,
+                "floor": [floor, pattern, output] + geometry,
+            }
+            if ffmpeg:
+                commands["ffmpeg"] = ["ffmpeg", "-v", "error", "-start_number", "1", "-i", pattern,
+                                      "-frames:v", str(count), "-sws_flags", "neighbor", "-f", "rawvideo",
+                                      "-pix_fmt", "rgb555le", "-y", output]
+            times = {name: [] for name in commands}
+            for name, command in commands.items():
+                timed(command)  # warm-up: frames into the page cache
+            for _ in range(args.runs):
+                for name, command in commands.items():
+                    times[name].append(timed(command))
+            median = {name: statistics.median(t) for name, t in times.items()}
+            megabytes = sum(os.path.getsize(os.path.join(folder, PATTERN % n)) for n in range(1, count + 1)) / 1e6
+            print(f"\n{width} x {height}, {count} frames ({megabytes:.1f} MB of TGA)")
+            for name, seconds in median.items():
+                print(f"  {name:9} {seconds * 1000:8.1f} ms  {count / seconds:8.0f} fps")
+            print(f"  pellucor / floor  = {median['pellucor'] / median['floor']:.2f}")
+            if ffmpeg:
+                print(f"  pellucor / ffmpeg = {median['pellucor'] / median['ffmpeg']:.2f}")
+
+
+if __name__ == "__main__":
+    main()
