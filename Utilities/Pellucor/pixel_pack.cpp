@@ -12,17 +12,23 @@
 
 namespace {
 
+// Each word is built as its two bytes, which keeps every step in 8 bits and
+// lets the compiler vectorize the row loops with byte lanes:
+//   color low byte   GGGBBBBB  = (G & 0x38) << 2 | B >> 3
+//   color high byte  0RRRRRGG  = (R & 0xF8) >> 1 | G >> 6
+//   gray low byte    GGGBBBBB  = (V & 0x1C) << 3 | V >> 3
+//   gray high byte   RRRRRGGG  = (V & 0xF8)      | V >> 5
+constexpr unsigned COLOR_LOW_GREEN_MASK = 0x38;
+constexpr unsigned COLOR_LOW_GREEN_SHIFT = 2;
+constexpr unsigned COLOR_HIGH_GREEN_SHIFT = 6;
+constexpr unsigned GRAY_LOW_GREEN_MASK = 0x1C;
+constexpr unsigned GRAY_LOW_GREEN_SHIFT = 3;
+constexpr unsigned GRAY_HIGH_GREEN_SHIFT = 5;
 constexpr unsigned FIVE_BIT_SHIFT = 3;
-constexpr unsigned SIX_BIT_SHIFT = 2;
-constexpr unsigned COLOR_RED_BIT = 10;
-constexpr unsigned COLOR_GREEN_BIT = 5;
-constexpr unsigned GRAY_RED_BIT = 11;
-constexpr unsigned GRAY_GREEN_BIT = 5;
-constexpr unsigned LOW_BYTE_MASK = 0xFF;
-constexpr unsigned BITS_PER_BYTE = 8;
+constexpr unsigned FIVE_BIT_MASK = 0xF8;
+constexpr unsigned HIGH_RED_SHIFT = 1;
 
-// The row loops are written so that the compiler vectorizes them; the AVX2
-// clone is picked at load time where the processor has it.
+// The AVX2 clone is picked at load time where the processor has it.
 #if defined(__x86_64__) && !defined(__clang__)
 #define PELLUCOR_ROW_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -36,10 +42,10 @@ void pack_color_row(const std::uint8_t* __restrict source, std::uint8_t* __restr
         const unsigned blue = source[COLOR_PIXEL_SIZE * x];
         const unsigned green = source[COLOR_PIXEL_SIZE * x + 1];
         const unsigned red = source[COLOR_PIXEL_SIZE * x + 2];
-        const unsigned word = ((red >> FIVE_BIT_SHIFT) << COLOR_RED_BIT) |
-                              ((green >> FIVE_BIT_SHIFT) << COLOR_GREEN_BIT) | (blue >> FIVE_BIT_SHIFT);
-        packed[PACKED_PIXEL_SIZE * x] = static_cast<std::uint8_t>(word & LOW_BYTE_MASK);
-        packed[PACKED_PIXEL_SIZE * x + 1] = static_cast<std::uint8_t>(word >> BITS_PER_BYTE);
+        packed[PACKED_PIXEL_SIZE * x] =
+            static_cast<std::uint8_t>((green & COLOR_LOW_GREEN_MASK) << COLOR_LOW_GREEN_SHIFT | blue >> FIVE_BIT_SHIFT);
+        packed[PACKED_PIXEL_SIZE * x + 1] =
+            static_cast<std::uint8_t>((red & FIVE_BIT_MASK) >> HIGH_RED_SHIFT | green >> COLOR_HIGH_GREEN_SHIFT);
     }
 }
 
@@ -48,10 +54,10 @@ void pack_gray_row(const std::uint8_t* __restrict source, std::uint8_t* __restri
 {
     for (std::size_t x = 0; x < width; ++x) {
         const unsigned value = source[x];
-        const unsigned five = value >> FIVE_BIT_SHIFT;
-        const unsigned word = (five << GRAY_RED_BIT) | ((value >> SIX_BIT_SHIFT) << GRAY_GREEN_BIT) | five;
-        packed[PACKED_PIXEL_SIZE * x] = static_cast<std::uint8_t>(word & LOW_BYTE_MASK);
-        packed[PACKED_PIXEL_SIZE * x + 1] = static_cast<std::uint8_t>(word >> BITS_PER_BYTE);
+        packed[PACKED_PIXEL_SIZE * x] =
+            static_cast<std::uint8_t>((value & GRAY_LOW_GREEN_MASK) << GRAY_LOW_GREEN_SHIFT | value >> FIVE_BIT_SHIFT);
+        packed[PACKED_PIXEL_SIZE * x + 1] =
+            static_cast<std::uint8_t>((value & FIVE_BIT_MASK) | value >> GRAY_HIGH_GREEN_SHIFT);
     }
 }
 
