@@ -139,11 +139,38 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
         std::memset(input_buffer, 0xEE, INPUT_BUFFER_SIZE);
         load(file, c.width, c.height);
         const std::size_t pixels = static_cast<std::size_t>(c.width * c.height);
-        const Bytes before = tga_pixels(pixels);
         const bool decoded = decompress_rle_frame(file.size());
         EXPECT_EQ(decoded, !c.pixels.empty());
-        EXPECT_EQ(tga_pixels(pixels), decoded ? c.pixels : before);
-        EXPECT_EQ(input_buffer[TGA_TYPE_OFFSET], 10);
+        if (decoded) {
+            EXPECT_EQ(tga_pixels(pixels), c.pixels);
+        }
+        EXPECT_EQ(Bytes(input_buffer, input_buffer + TGA_HEADER_SIZE), Bytes(file.begin(), file.begin() + 18));
+    }
+}
+
+// 18 + 3 x 333327 bytes leave the last packet, of 27 pixels, less than a
+// chunk of room at the end of input_buffer; a footer gives the packets slack.
+TEST(Rle, FrameThatFillsInputBuffer)
+{
+    constexpr int width = 333327;
+    for (const bool last_is_run : {true, false}) {
+        Bytes file = tga_header(10, width, 1, 24), expected;
+        for (int packet = 0, left = width; left > 0; ++packet) {
+            const int count = std::min(left, 100);
+            left -= count;
+            if ((packet % 2 == 0) == last_is_run) {
+                append(file, {static_cast<std::uint8_t>(0x80 | (count - 1)), static_cast<std::uint8_t>(packet), 1, 2});
+                for (int i = 0; i < count; ++i) expected.insert(expected.end(), file.end() - 3, file.end());
+            } else {
+                file.push_back(static_cast<std::uint8_t>(count - 1));
+                for (int i = 0; i < count * 3; ++i) file.push_back(static_cast<std::uint8_t>(i + packet));
+                expected.insert(expected.end(), file.end() - count * 3, file.end());
+            }
+        }
+        file.resize(file.size() + 64);
+        load(file, width, 1);
+        ASSERT_TRUE(decompress_rle_frame(file.size()));
+        EXPECT_EQ(tga_pixels(width), expected);
     }
 }
 
