@@ -28,9 +28,9 @@ constexpr unsigned FIVE_BIT_SHIFT = 3;
 constexpr unsigned FIVE_BIT_MASK = 0xF8;
 constexpr unsigned HIGH_RED_SHIFT = 1;
 
-// The AVX2 clone is picked at load time where the processor has it.
+// The AVX-512 or AVX2 clone is picked at load time where the processor has it.
 #if defined(__x86_64__) && !defined(__clang__)
-#define PELLUCOR_ROW_CLONES __attribute__((target_clones("avx2", "default")))
+#define PELLUCOR_ROW_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PELLUCOR_ROW_CLONES
 #endif
