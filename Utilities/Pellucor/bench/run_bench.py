@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Times pellucor against the I/O floor and FFmpeg on generated sequences.
 
-    python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N]
+    python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--own-frames]
 
 BUILD_DIR holds a Release build (default: build). Each size is a sequence of
 frames in a temporary directory, the first half uncompressed and the second
 half RLE, written by FFmpeg where it is installed and by this script
-otherwise. The three programs run in turn, RUNS times, after one warm-up run
+otherwise (or with --own-frames). The three programs run in turn, RUNS times, after one warm-up run
 each; the figures are medians.
 """
 import argparse
@@ -86,6 +86,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", nargs="?", default="build")
     parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--own-frames", action="store_true", help="write the frames without FFmpeg")
     args = parser.parse_args()
     pellucor = os.path.join(args.build, "pellucor")
     floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", "pellucor_io_floor")
@@ -93,11 +94,12 @@ def main():
         if not os.access(program, os.X_OK):
             sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
     ffmpeg = shutil.which("ffmpeg")
-    print(f"frames by {'FFmpeg' if ffmpeg else 'this script'}; medians of {args.runs} runs")
+    encode_with_ffmpeg = ffmpeg and not args.own_frames
+    print(f"frames by {'FFmpeg' if encode_with_ffmpeg else 'this script'}; medians of {args.runs} runs")
 
     for width, height, count in SIZES:
         with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
-            (write_frames_with_ffmpeg if ffmpeg else write_frames_ourselves)(folder, width, height, count)
+            (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
             pattern = os.path.join(folder, PATTERN)
             output = os.path.join(folder, "out.raw")
             geometry = ["1", str(count), str(width), str(height)]
