@@ -235,10 +235,13 @@ TEST_F(Cli, EveryShortPrefixOfRleFrameFails)
 TEST_F(Cli, SizeAndNameLimits)
 {
     // 600 x 600 packs into the output buffer but its color pixels overflow the input buffer.
-    frame(1, tga_header(2, 600, 600, 24));
-    Result r = run({pattern, out, "1", "1", "600", "600"});
-    EXPECT_EQ(r.console, BANNER + frame_line(1, "Video size 600x600 is too large for color frames\n"));
-    EXPECT_EQ(r.status, 3);
+    Result r{"", 0};
+    for (const std::uint8_t type : {2, 10, 200}) {
+        frame(1, tga_header(type, 600, 600, 24));
+        r = run({pattern, out, "1", "1", "600", "600"});
+        EXPECT_EQ(r.console, BANNER + frame_line(1, "Video size 600x600 is too large for color frames\n"));
+        EXPECT_EQ(r.status, 3);
+    }
 
     frame(1, gray_tga(Bytes(600 * 600, 200), 600, 600));
     r = run({pattern, out, "1", "1", "600", "600"});

@@ -67,31 +67,6 @@ TEST(Packers, ZeroSizeWritesNothing)
     EXPECT_EQ(output_buffer[0], 0xAB);
 }
 
-TEST(CheckFrame, NeedsHeaderAndAllUncompressedPixels)
-{
-    struct Case {
-        std::uint8_t type;
-        int width, height;
-        std::size_t bytes;
-        FrameStatus expected;
-    };
-    const Case cases[] = {
-        {2, 4, 2, 17, FrameStatus::incomplete},        {2, 4, 2, 18 + 24, FrameStatus::ok},
-        {2, 4, 2, 18 + 23, FrameStatus::incomplete},   {200, 4, 2, 18 + 23, FrameStatus::incomplete},
-        {3, 4, 2, 18 + 8, FrameStatus::ok},            {3, 4, 2, 18 + 7, FrameStatus::incomplete},
-        {10, 4, 2, 18, FrameStatus::ok},               {2, 0, 0, 18, FrameStatus::ok},
-        {2, 578, 578, 1000000, FrameStatus::too_large_for_color},
-        {10, 578, 578, 1000000, FrameStatus::too_large_for_color},
-        {3, 578, 578, 18 + 578 * 578, FrameStatus::ok},
-    };
-    for (const Case& c : cases) {
-        input_buffer[TGA_TYPE_OFFSET] = c.type;
-        video_width = c.width;
-        video_height = c.height;
-        EXPECT_EQ(check_frame(c.bytes), c.expected) << int(c.type) << " " << c.width << "x" << c.height;
-    }
-}
-
 struct RleCase {
     const char* name;
     int width, height;
