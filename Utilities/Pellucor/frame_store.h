@@ -32,7 +32,7 @@ extern std::uint8_t input_buffer[INPUT_BUFFER_SIZE];
 extern std::uint8_t output_buffer[OUTPUT_BUFFER_SIZE];
 extern std::uint8_t scratch_buffer[SCRATCH_BUFFER_SIZE];
 
-// What the checks and the decoder found out about the frame in input_buffer.
+// What check_frame found out about the frame in input_buffer.
 enum class FrameStatus {
     ok,
     too_large_for_color,  // 18 + 3 * width * height does not fit input_buffer
