@@ -51,15 +51,3 @@ std::uint8_t frame_type();
 // color frame fits the buffers, and an uncompressed frame holds all its pixels.
 // Expects a geometry that passed video_size_fits.
 FrameStatus check_frame(std::size_t bytes_read);
-
-// Decodes the RLE pixel data of input_buffer (bytes_read of it are valid),
-// using scratch_buffer as its work area, so that afterwards input_buffer
-// holds the unchanged header and the plain pixels. Returns false when the
-// data ends before every pixel of the frame is decoded; the pixels in
-// input_buffer are then not to be used.
-bool decompress_rle_frame(std::size_t bytes_read);
-
-// Pack the pixels of input_buffer into output_buffer, top row first:
-// 2 * width * height bytes. Expect a frame that passed check_frame.
-void pack_color_frame();
-void pack_gray_frame();

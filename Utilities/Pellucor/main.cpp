@@ -14,6 +14,8 @@
 #include <cstring>
 
 #include "frame_store.h"
+#include "pixel_pack.h"
+#include "rle_decode.h"
 
 namespace {
 

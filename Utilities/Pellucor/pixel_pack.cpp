@@ -9,6 +9,7 @@
 // The source stores its bottom row first; output row r comes from source row
 // height - 1 - r, so the packed frame starts with the top row.
 #include "frame_store.h"
+#include "pixel_pack.h"
 
 namespace {
 
@@ -28,8 +29,10 @@ constexpr unsigned FIVE_BIT_SHIFT = 3;
 constexpr unsigned FIVE_BIT_MASK = 0xF8;
 constexpr unsigned HIGH_RED_SHIFT = 1;
 
-// The AVX-512 or AVX2 clone is picked at load time where the processor has it.
-#if defined(__x86_64__) && !defined(__clang__)
+// The AVX-512 or AVX2 clone is picked at load time where the processor has
+// it. That needs ifunc, which only ELF targets have; elsewhere the plain
+// loops serve.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
 #define PELLUCOR_ROW_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PELLUCOR_ROW_CLONES
@@ -64,9 +67,6 @@ void pack_gray_row(const std::uint8_t* __restrict source, std::uint8_t* __restri
 template <void (*pack_row)(const std::uint8_t*, std::uint8_t*, std::size_t)>
 void pack_frame(std::size_t pixel_size)
 {
-    if (video_pixel_count() == 0) {
-        return;
-    }
     const auto width = static_cast<std::size_t>(video_width);
     const auto height = static_cast<std::size_t>(video_height);
     for (std::size_t row = 0; row < height; ++row) {

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "frame_store.h"
+#include "rle_decode.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ std::size_t chunked_size(std::size_t pixels)
     return (pixels + CHUNK_PIXELS - 1) / CHUNK_PIXELS * CHUNK_SIZE;
 }
 
-// Eight copies of a 24-bit pixel value, cut to 8 bytes: the pixel, the
-// pixel and the first two bytes of the pixel.
+// A 24-bit pixel value repeated over 8 bytes, which hold 2 2/3 pixels: the
+// pixel, the pixel again and the first two bytes of a third.
 constexpr std::uint64_t repeat_pixel(std::uint64_t pixel)
 {
     return pixel | pixel << 24 | pixel << 48;

@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "frame_store.h"
+#include "pixel_pack.h"
+#include "rle_decode.h"
 
 namespace {
 

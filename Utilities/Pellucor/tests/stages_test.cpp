@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "frame_store.h"
+#include "pixel_pack.h"
+#include "rle_decode.h"
 #include "tga.h"
 
 namespace {

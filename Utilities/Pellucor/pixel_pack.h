@@ -1,0 +1,7 @@
+// Pixel packers: source pixels to 16-bit words, stored low byte first.
+#pragma once
+
+// Pack the pixels of input_buffer into output_buffer, top row first:
+// 2 * width * height bytes. Expect a frame that passed check_frame.
+void pack_color_frame();
+void pack_gray_frame();
