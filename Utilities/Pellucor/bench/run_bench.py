@@ -1,13 +1,23 @@
 #!/usr/bin/env python3
 """Times pellucor against the I/O floor and FFmpeg on generated sequences.
 
-    python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--own-frames]
+    python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both] [--own-frames]
 
 BUILD_DIR holds a Release build (default: build). Each size is a sequence of
 frames in a temporary directory, the first half uncompressed and the second
 half RLE, written by FFmpeg where it is installed and by this script
-otherwise (or with --own-frames). The three programs run in turn, RUNS times, after one warm-up run
-each; the figures are medians.
+otherwise (or with --own-frames).
+
+Two modes, both reported by default:
+  fresh      the output file is removed before each run, outside the timed
+             span, so that no run pays for freeing the page cache of the
+             run before it;
+  overwrite  each run writes over the previous run's output, as a user who
+             converts again into the same file does.
+Pellucor and the floor alternate, run after run, with nothing between them;
+FFmpeg is timed in a loop of its own afterwards. Each program gets one
+warm-up run. Figures are medians of wall time and of CPU time (user + system
+of the child); the ratios are taken pair by pair, then their median and range.
 """
 import argparse
 import os
@@ -76,17 +86,58 @@ def write_frames_with_ffmpeg(folder, width, height, count):
                              "-start_number", str(half + 1), target], check=True)
 
 
-def timed(command):
+def timed(command, output, fresh):
+    """Runs command once; returns its wall and CPU seconds."""
+    if fresh and os.path.exists(output):
+        os.remove(output)
     start = time.perf_counter()
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    child = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"{command[0]} failed with status {os.waitstatus_to_exitcode(status)}")
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def ratio_text(ratios):
+    return f"{statistics.median(ratios):.2f} ({min(ratios):.2f}-{max(ratios):.2f})"
+
+
+def measure(commands, output, fresh, runs):
+    """Alternates pellucor and the floor, then times FFmpeg on its own."""
+    times = {name: [] for name in commands}
+    for command in commands.values():
+        timed(command, output, fresh)  # warm-up: frames into the page cache
+    for _ in range(runs):
+        for name in ("pellucor", "floor"):
+            times[name].append(timed(commands[name], output, fresh))
+    if "ffmpeg" in commands:
+        for _ in range(runs):
+            times["ffmpeg"].append(timed(commands["ffmpeg"], output, fresh))
+    return times
+
+
+def report(times, count):
+    for name, samples in times.items():
+        wall = statistics.median(s[0] for s in samples)
+        cpu = statistics.median(s[1] for s in samples)
+        print(f"    {name:9} wall {wall * 1000:7.1f} ms  cpu {cpu * 1000:7.1f} ms  {count / wall:7.0f} fps")
+    pairs = list(zip(times["pellucor"], times["floor"]))
+    print(f"    pellucor / floor   wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
+          f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
+    if "ffmpeg" in times:
+        pellucor_wall = statistics.median(s[0] for s in times["pellucor"])
+        ffmpeg_wall = statistics.median(s[0] for s in times["ffmpeg"])
+        print(f"    pellucor / ffmpeg  wall {pellucor_wall / ffmpeg_wall:.2f}")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", nargs="?", default="build")
-    parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--runs", type=int, default=9)
+    parser.add_argument("--mode", choices=["fresh", "overwrite", "both"], default="both")
     parser.add_argument("--own-frames", action="store_true", help="write the frames without FFmpeg")
+    parser.add_argument("--no-ffmpeg", action="store_true", help="time only pellucor and the floor")
     args = parser.parse_args()
     pellucor = os.path.join(args.build, "pellucor")
     floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", "pellucor_io_floor")
@@ -95,6 +146,7 @@ def main():
             sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
     ffmpeg = shutil.which("ffmpeg")
     encode_with_ffmpeg = ffmpeg and not args.own_frames
+    modes = ["fresh", "overwrite"] if args.mode == "both" else [args.mode]
     print(f"frames by {'FFmpeg' if encode_with_ffmpeg else 'this script'}; medians of {args.runs} runs")
 
     for width, height, count in SIZES:
@@ -107,24 +159,15 @@ def main():
                 "pellucor": [pellucor, pattern, output] + geometry,
                 "floor": [floor, pattern, output] + geometry,
             }
-            if ffmpeg:
+            if ffmpeg and not args.no_ffmpeg:
                 commands["ffmpeg"] = ["ffmpeg", "-v", "error", "-start_number", "1", "-i", pattern,
                                       "-frames:v", str(count), "-sws_flags", "neighbor", "-f", "rawvideo",
                                       "-pix_fmt", "rgb555le", "-y", output]
-            times = {name: [] for name in commands}
-            for name, command in commands.items():
-                timed(command)  # warm-up: frames into the page cache
-            for _ in range(args.runs):
-                for name, command in commands.items():
-                    times[name].append(timed(command))
-            median = {name: statistics.median(t) for name, t in times.items()}
             megabytes = sum(os.path.getsize(os.path.join(folder, PATTERN % n)) for n in range(1, count + 1)) / 1e6
             print(f"\n{width} x {height}, {count} frames ({megabytes:.1f} MB of TGA)")
-            for name, seconds in median.items():
-                print(f"  {name:9} {seconds * 1000:8.1f} ms  {count / seconds:8.0f} fps")
-            print(f"  pellucor / floor  = {median['pellucor'] / median['floor']:.2f}")
-            if ffmpeg:
-                print(f"  pellucor / ffmpeg = {median['pellucor'] / median['ffmpeg']:.2f}")
+            for mode in modes:
+                print(f"  {mode}:")
+                report(measure(commands, output, mode == "fresh", args.runs), count)
 
 
 if __name__ == "__main__":
