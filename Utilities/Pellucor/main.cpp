@@ -7,15 +7,43 @@
 // message goes to standard output; each failure is one line and an exit with
 // the status that names it.
 #include <sys/stat.h>
+#include <sys/types.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef NOGDI
+#define NOGDI
+#endif
+#include <windows.h>
+#endif
+
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
+
+#ifndef _WIN32
+// Long sequences make outputs far over 2 GiB: a 32-bit host needs 64-bit
+// file offsets (_FILE_OFFSET_BITS=64) to write them.
+static_assert(sizeof(off_t) >= 8, "pellucor needs 64-bit file offsets");
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#define PELLUCOR_PRINTF(format_index, first_argument) __attribute__((format(printf, format_index, first_argument)))
+#else
+#define PELLUCOR_PRINTF(format_index, first_argument)
+#endif
 
 namespace {
 
@@ -31,15 +59,49 @@ constexpr char BAD_PATTERN = '!';
 constexpr const char* CONVERSION_FLAGS = "-+ #0";
 constexpr const char* INTEGER_CONVERSIONS = "diouxX";
 
-[[noreturn]] void fail(int status, const char* message, const char* argument)
+constexpr const char* USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
+                              "<video width> <video height>";
+
+// Prints one line and ends the run with status: the one way to fail.
+[[noreturn]] void fail(int status, const char* format, ...) PELLUCOR_PRINTF(2, 3);
+
+void fail(int status, const char* format, ...)
 {
-    std::printf(message, argument);
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
     std::exit(status);
 }
 
 bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+bool is_blank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Reads a number as atoi does: leading blanks, a sign, digits up to the first
+// non-digit, and 0 without digits. Beyond the 32-bit range it saturates to
+// the nearest 32-bit value, on every platform alike.
+std::int32_t read_number(const char* text)
+{
+    constexpr std::int64_t LIMIT = std::int64_t{INT32_MAX} + 1;
+    while (is_blank(*text)) {
+        ++text;
+    }
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') {
+        ++text;
+    }
+    std::int64_t value = 0;
+    for (; is_digit(*text); ++text) {
+        value = std::min(value * 10 + (*text - '0'), LIMIT);
+    }
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX));
 }
 
 bool is_one_of(char c, const char* set)
@@ -99,8 +161,13 @@ bool expand_filename(char (&filename)[FILENAME_SIZE], const char* pattern, char 
 // input_buffer in one read. False on a read error or a short read.
 bool read_frame_file(std::FILE* file, std::size_t& bytes_read)
 {
+#ifdef _WIN32
+    struct _stat64 status {};
+    const bool known_size = _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+#else
     struct stat status {};
     const bool known_size = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+#endif
     bytes_read = std::fread(input_buffer, 1, INPUT_BUFFER_SIZE, file);
     bool complete = !std::ferror(file);
     if (known_size && status.st_size >= 0 &&
@@ -110,15 +177,70 @@ bool read_frame_file(std::FILE* file, std::size_t& bytes_read)
     return std::fclose(file) == 0 && complete;
 }
 
+// Where a file lives, whatever path names it: device and inode, or on
+// Windows, where st_ino is 0, the volume serial number and the file index.
+struct FileIdentity {
+    std::uint64_t volume;
+    std::uint64_t index;
+};
+
+bool file_identity(const char* path, FileIdentity& identity)
+{
+#ifdef _WIN32
+    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information {};
+    const bool known = GetFileInformationByHandle(file, &information) != 0;
+    CloseHandle(file);
+    identity = {information.dwVolumeSerialNumber,
+                std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+    return known;
+#else
+    struct stat status {};
+    if (stat(path, &status) != 0) {
+        return false;
+    }
+    identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return true;
+#endif
+}
+
+// Opening the output empties it, so it must not be one of the frames the run
+// is about to read: compares the existing output with each frame file, up to
+// the first one that does not exist. Without a conversion every frame is the
+// same file, and one look serves.
+void refuse_output_that_is_a_frame(const char* pattern, char conversion, const char* output_path,
+                                   std::int32_t first_frame, std::int32_t last_frame)
+{
+    FileIdentity output {};
+    if (!file_identity(output_path, output)) {
+        return;
+    }
+    const std::int64_t last_to_look_at = conversion == NO_CONVERSION ? first_frame : last_frame;
+    char filename[FILENAME_SIZE];
+    for (std::int64_t frame = first_frame; frame <= last_to_look_at; ++frame) {
+        FileIdentity input {};
+        if (!expand_filename(filename, pattern, conversion, static_cast<std::int32_t>(frame)) ||
+            !file_identity(filename, input)) {
+            return;
+        }
+        if (input.volume == output.volume && input.index == output.index) {
+            fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
+                 static_cast<int>(frame));
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::printf("Pellucor v1.00\n");
     if (argc != ARGUMENT_COUNT) {
-        std::printf("Pellucor <file format \"ZOVA%%04d.TGA\"> <output file> <start frame> <end frame> "
-                    "<video width> <video height>\n");
-        return EXIT_BAD_ARGUMENTS;
+        fail(EXIT_BAD_ARGUMENTS, "%s\n", USAGE);
     }
     const char* pattern = argv[PATTERN];
     const char* output_path = argv[OUTPUT_PATH];
@@ -127,16 +249,16 @@ int main(int argc, char** argv)
     if (conversion == BAD_PATTERN) {
         fail(EXIT_BAD_ARGUMENTS, "Invalid file format %s\n", pattern);
     }
-    const std::int32_t first_frame = std::atoi(argv[FIRST_FRAME]);
-    const std::int32_t last_frame = std::atoi(argv[LAST_FRAME]);
-    const std::int32_t width = std::atoi(argv[WIDTH]);
-    const std::int32_t height = std::atoi(argv[HEIGHT]);
+    const std::int32_t first_frame = read_number(argv[FIRST_FRAME]);
+    const std::int32_t last_frame = read_number(argv[LAST_FRAME]);
+    const std::int32_t width = read_number(argv[WIDTH]);
+    const std::int32_t height = read_number(argv[HEIGHT]);
     if (!video_size_fits(width, height)) {
-        std::printf("Invalid video size %dx%d\n", width, height);
-        return EXIT_BAD_ARGUMENTS;
+        fail(EXIT_BAD_ARGUMENTS, "Invalid video size %dx%d\n", width, height);
     }
     video_width = width;
     video_height = height;
+    refuse_output_that_is_a_frame(pattern, conversion, output_path, first_frame, last_frame);
 
     std::FILE* output = std::fopen(output_path, "wb");
     if (output == nullptr) {
@@ -167,8 +289,7 @@ int main(int argc, char** argv)
         case FrameStatus::ok:
             break;
         case FrameStatus::too_large_for_color:
-            std::printf("Video size %dx%d is too large for color frames\n", width, height);
-            std::exit(EXIT_INPUT_FAILED);
+            fail(EXIT_INPUT_FAILED, "Video size %dx%d is too large for color frames\n", width, height);
         case FrameStatus::incomplete:
             fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
         }
