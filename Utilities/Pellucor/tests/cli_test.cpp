@@ -1,14 +1,28 @@
 // End-to-end tests: run the built binary on frames written to a temporary
 // directory and check its console output, exit status and output bytes.
+// The binary is started without a shell, so no path needs quoting for one.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <random>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+extern char** environ;
+#endif
 
 #include "tga.h"
 
@@ -21,28 +35,100 @@ const std::string USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file>
                           "<video width> <video height>\n";
 
 struct Result {
-    std::string console;
+    std::string console;  // with "\n" line ends; a Windows run is checked for CRLF first
     int status;
 };
+
+#ifdef _WIN32
+// Quotes one argument for the C runtime's command-line parser.
+std::string quote(const std::string& argument)
+{
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    return quoted.append(2 * backslashes, '\\') + "\"";
+}
+
+int spawn(const std::vector<std::string>& command, const fs::path& console)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE file = CreateFileW(console.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    std::string line;
+    for (const std::string& argument : command) {
+        if (!line.empty()) line += ' ';
+        line += quote(argument);
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = file;
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                        &process);
+    CloseHandle(file);
+    if (!started) return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return static_cast<int>(status);
+}
+#else
+int spawn(const std::vector<std::string>& command, const fs::path& console)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> argv;
+    for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (error != 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
 
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/pellucor-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        // A space in every path, as in "Program Files" or "My Renders".
+        std::mt19937 random(std::random_device{}());
+        do {
+            dir = fs::temp_directory_path() / ("pellucor test-" + std::to_string(random()));
+        } while (!fs::create_directory(dir));
+        console = dir.string() + ".console";
         pattern = (dir / "f%d.tga").string();
         out = (dir / "out.raw").string();
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override
+    {
+        fs::remove_all(dir);
+        fs::remove(console);
+    }
 
-    void frame(int number, const Bytes& bytes)
+    fs::path frame_path(int number) const
     {
         char name[32];
         std::snprintf(name, sizeof name, "f%d.tga", number);
-        write(dir / name, bytes);
+        return dir / name;
     }
+    void frame(int number, const Bytes& bytes) { write(frame_path(number), bytes); }
     static void write(const fs::path& path, const Bytes& bytes)
     {
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -54,25 +140,34 @@ protected:
         return Bytes(std::istreambuf_iterator<char>(in), {});
     }
 
-    static Result run(const std::vector<std::string>& args)
+    // Runs the binary, through the cross build's emulator if there is one.
+    Result run(const std::vector<std::string>& args) const
     {
-        std::string command = PELLUCOR_BINARY;
-        for (const std::string& arg : args) {
-            command += " '" + arg + "'";
+        std::vector<std::string> command;
+        const std::string launcher = PELLUCOR_LAUNCHER;
+        for (std::size_t start = 0, end; start < launcher.size(); start = end + 1) {
+            end = std::min(launcher.find('|', start), launcher.size());
+            command.push_back(launcher.substr(start, end - start));
         }
-        command += " 2>&1";
-        Result result{"", -1};
-        std::FILE* pipe = popen(command.c_str(), "r");
-        char chunk[4096];
-        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-            result.console.append(chunk, n);
+        command.push_back(PELLUCOR_BINARY);
+        command.insert(command.end(), args.begin(), args.end());
+        Result result{"", spawn(command, console)};
+        const Bytes text = read(console);
+        result.console.assign(text.begin(), text.end());
+#ifdef _WIN32
+        // Console lines end as Windows text output ends them.
+        std::string lf;
+        for (std::size_t i = 0; i < result.console.size(); ++i) {
+            const char c = result.console[i];
+            EXPECT_FALSE(c == '\n' && (i == 0 || result.console[i - 1] != '\r')) << "LF without CR: " << result.console;
+            if (c != '\r' || i + 1 == result.console.size() || result.console[i + 1] != '\n') lf += c;
         }
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.console = lf;
+#endif
         return result;
     }
     // Runs the picture's geometry over frames first..last into out.
-    Result run_picture(int first, int last)
+    Result run_picture(int first, int last) const
     {
         return run({pattern, out, std::to_string(first), std::to_string(last), "3", "2"});
     }
@@ -81,7 +176,7 @@ protected:
         return "Frame " + std::to_string(number) + " ... " + tail;
     }
 
-    fs::path dir;
+    fs::path dir, console;
     std::string pattern, out;
 };
 
@@ -98,11 +193,14 @@ TEST_F(Cli, MixedSequenceConverts)
     frame(2, rle_picture_tga());
     frame(3, gray_tga(GRAY_PICTURE, 3, 2));
     frame(4, color_tga(PICTURE, 3, 2, 200));  // unknown types pack as color
-    const Result r = run_picture(1, 4);
+    frame(5, color_tga(PICTURE, 3, 2, 9));    // so do RLE color-mapped
+    frame(6, color_tga(PICTURE, 3, 2, 11));   // and RLE gray
+    const Result r = run_picture(1, 6);
     EXPECT_EQ(r.console, BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") +
-                             frame_line(3, "Grayscale ... OK\n") + frame_line(4, "OK\n") + "Done.\n");
+                             frame_line(3, "Grayscale ... OK\n") + frame_line(4, "OK\n") + frame_line(5, "OK\n") +
+                             frame_line(6, "OK\n") + "Done.\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read(out), concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS}));
+    EXPECT_EQ(read(out), concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, PICTURE_WORDS, PICTURE_WORDS}));
 }
 
 TEST_F(Cli, FrameRangesAndPatterns)
@@ -120,6 +218,8 @@ TEST_F(Cli, FrameRangesAndPatterns)
         {"f.tga", "f.tga", "2147483647", "2147483647", 1},
         {"f.tga", "f.tga", "5", "4", 0},
         {"f.tga", "f.tga", "abc", "0", 1},
+        {"f7.tga", "f%d.tga", " +7", "7z", 1},
+        {"f.tga", "f.tga", "2147483647", "99999999999", 1},  // saturates, never wraps
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern + " " + c.first + ".." + c.last);
@@ -161,7 +261,10 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"f%d%", o, "1", "1", "3", "2"}, "Invalid file format f%d%\n"},
         {{"f%s", o, "1", "1", "-1", "2"}, "Invalid file format f%s\n"},
         {{"f%d", o, "1", "1", "-1", "2"}, "Invalid video size -1x2\n"},
+        {{"f%d", o, "1", "1", "3", "-2"}, "Invalid video size 3x-2\n"},
         {{"f%d", o, "1", "1", "1000", "501"}, "Invalid video size 1000x501\n"},
+        {{"f%d", o, "1", "1", "4294967299", "2"}, "Invalid video size 2147483647x2\n"},
+        {{"f%d", o, "1", "1", "3", "-4294967298"}, "Invalid video size 3x-2147483648\n"},
         {{"f%d", o, "1", "1", "65536", "65536"}, "Invalid video size 65536x65536\n"},
         {{"f%d", o, "1", "1", "2147483647", "2147483647"}, "Invalid video size 2147483647x2147483647\n"},
     };
@@ -181,6 +284,54 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
     }
 }
 
+// An output that is one of the run's own frames, by any path, is refused
+// before it is emptied; a frame just outside the range may be the output.
+TEST_F(Cli, OutputThatIsAFrameIsRefused)
+{
+    enum Link { NONE, SYMLINK, HARD_LINK };
+    constexpr char SEPARATOR = static_cast<char>(fs::path::preferred_separator);
+    struct Case {
+        const char* name;
+        std::string pattern, output;  // in dir
+        Link link;                    // output made as a link to f2.tga
+        int refused;                  // the frame named in the message; 0: the run converts
+    };
+    const Case cases[] = {
+        {"named like a frame", "f%d.tga", "f3.tga", NONE, 3},
+        {"another spelling", "f%d.tga", std::string{'.', SEPARATOR} + "f4.tga", NONE, 4},
+        {"symlink", "f%d.tga", "link.raw", SYMLINK, 2},
+        {"hard link", "f%d.tga", "link.raw", HARD_LINK, 2},
+        {"no conversion", "f1.tga", "f1.tga", NONE, 1},
+        {"just outside the range", "f%d.tga", "f5.tga", NONE, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        for (int number = 1; number <= 5; ++number) frame(number, color_tga(PICTURE, 3, 2));
+        const Bytes frame_bytes = read(frame_path(1));
+        try {
+            if (c.link == SYMLINK) fs::create_symlink(dir / "f2.tga", dir / c.output);
+            if (c.link == HARD_LINK) fs::create_hard_link(dir / "f2.tga", dir / c.output);
+        } catch (const fs::filesystem_error& error) {
+            std::printf("[ SKIPPED  ] %s: %s\n", c.name, error.what());  // no links on this file system
+            continue;
+        }
+        const std::string output = dir.string() + SEPARATOR + c.output;
+        const Result r = run({(dir / c.pattern).string(), output, "1", "4", "3", "2"});
+        if (c.refused == 0) {
+            EXPECT_EQ(r.status, 0) << r.console;
+        } else {
+            EXPECT_EQ(r.console, BANNER + "Output file " + output + " would overwrite input frame " +
+                                     std::to_string(c.refused) + "\n");
+            EXPECT_EQ(r.status, 1);
+        }
+        for (int number = 1; number <= 4; ++number) {
+            EXPECT_EQ(read(frame_path(number)), frame_bytes) << number;
+        }
+    }
+}
+
 // A broken frame fails loudly at that frame; the frames before it stay.
 TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
 {
@@ -196,7 +347,11 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
     const std::string open = "Could not open input file %P\n", short_file = "Input file %P is incomplete\n";
     const Case cases[] = {
         {"missing", {{1, good}, {3, good}}, false, open},
+#ifdef _WIN32
+        {"directory", {{1, good}, {3, good}}, true, open},
+#else
         {"directory", {{1, good}, {3, good}}, true, "Could not read input file %P\n"},
+#endif
         {"empty", {{1, good}, {2, {}}, {3, good}}, false, short_file},
         {"short header", {{1, good}, {2, Bytes(good.begin(), good.begin() + 17)}, {3, good}}, false, short_file},
         {"short color", {{1, good}, {2, Bytes(good.begin(), good.end() - 1)}, {3, good}}, false, short_file},
@@ -243,10 +398,19 @@ TEST_F(Cli, SizeAndNameLimits)
         EXPECT_EQ(r.status, 3);
     }
 
-    frame(1, gray_tga(Bytes(600 * 600, 200), 600, 600));
-    r = run({pattern, out, "1", "1", "600", "600"});
+    // The largest size: 1000 x 500 gray fills the output buffer.
+    frame(1, gray_tga(Bytes(1000 * 500, 200), 1000, 500));
+    r = run({pattern, out, "1", "1", "1000", "500"});
     EXPECT_EQ(r.status, 0) << r.console;
-    EXPECT_EQ(fs::file_size(out), 2u * 600 * 600);
+    EXPECT_EQ(fs::file_size(out), 1'000'000u);
+
+    // Only the first 1,000,000 bytes are read; a longer file still converts.
+    Bytes long_file = color_tga(PICTURE, 3, 2);
+    long_file.resize(1'200'000, 0x55);
+    frame(1, long_file);
+    r = run_picture(1, 1);
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(read(out), PICTURE_WORDS);
 
     const std::string long_pattern = (dir / "%01000d").string();
     r = run({long_pattern, out, "1", "1", "3", "2"});
@@ -254,12 +418,36 @@ TEST_F(Cli, SizeAndNameLimits)
     EXPECT_EQ(r.status, 3);
 }
 
+#ifndef _WIN32
+// A name of 999 characters opens; one of 1000 is refused, never cut to the
+// 999 that name an existing file.
+TEST_F(Cli, NameLengthLimit)
+{
+    fs::path folder = dir;
+    while (folder.string().size() < 750) folder /= std::string(200, 'd');
+    fs::create_directories(folder);
+    std::string name = (folder / "").string();
+    name.append(999 - name.size(), 'f');
+    write(name, color_tga(PICTURE, 3, 2));
+
+    Result r = run({name, out, "1", "1", "3", "2"});
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(read(out), PICTURE_WORDS);
+
+    r = run({name + "f", out, "1", "1", "3", "2"});
+    EXPECT_EQ(r.console, BANNER + frame_line(1, "Could not open input file " + name + "f\n"));
+    EXPECT_EQ(r.status, 3);
+}
+#endif
+
 TEST_F(Cli, FailedWriteIsReported)
 {
     frame(1, color_tga(PICTURE, 3, 2));
+#ifndef _WIN32
     const Result r = run({pattern, "/dev/full", "1", "1", "3", "2"});
     EXPECT_EQ(r.console, BANNER + frame_line(1, "Could not write output file /dev/full\n"));
     EXPECT_EQ(r.status, 2);
+#endif
 
     const Result missing_dir = run({pattern, (dir / "no" / "out.raw").string(), "1", "1", "3", "2"});
     EXPECT_EQ(missing_dir.console, BANNER + "Could not open output file " + (dir / "no" / "out.raw").string() + "\n");
@@ -270,7 +458,8 @@ TEST_F(Cli, FailedWriteIsReported)
 
 // frame03 was written by ImageMagick: no footer, and its pixel data ends in a
 // 4-byte run packet. frame04 is Pillow's RLE with a footer. Both hold the
-// picture of frame01, uncompressed.
+// picture of frame01, uncompressed. frame01-04.words holds the bytes that
+// every host must write for the four frames.
 TEST_F(Cli, RealEncoderRleMatchesUncompressed)
 {
     const fs::path samples = PELLUCOR_SAMPLES;
@@ -283,4 +472,5 @@ TEST_F(Cli, RealEncoderRleMatchesUncompressed)
     const Bytes first(words.begin(), words.begin() + 384);
     EXPECT_EQ(Bytes(words.begin() + 768, words.begin() + 1152), first);
     EXPECT_EQ(Bytes(words.begin() + 1152, words.end()), first);
+    EXPECT_EQ(words, read(samples / "frame01-04.words"));
 }

@@ -2,20 +2,20 @@
 """Checks that the manual page renders without warnings and that its EXIT
 STATUS section lists the same statuses and messages as the README's table.
 
-    docs_test.py README.md pellucor.1
+    docs_test.py GROFF README.md pellucor.1
 """
 import re
 import subprocess
 import sys
 
-readme_path, man_path = sys.argv[1:3]
+groff, readme_path, man_path = sys.argv[1:4]
 
-render = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-rHY=0", "-P-cbou", man_path],
+render = subprocess.run([groff, "-man", "-Tutf8", "-ww", "-rHY=0", "-P-cbou", man_path],
                         capture_output=True, text=True, check=True)
 failures = [f"groff: {line}" for line in render.stderr.splitlines()]
 
 # The README's placeholders are the manual's italic arguments.
-PLACEHOLDERS = {"PATTERN": "pattern", "OUTPUT": "output", "WIDTH": "width", "HEIGHT": "height"}
+PLACEHOLDERS = {"PATTERN": "pattern", "OUTPUT": "output", "WIDTH": "width", "HEIGHT": "height", "FRAME": "frame"}
 readme_rows = re.findall(r"^\| (\d) \| `([^`]+)` \|", open(readme_path).read(), re.MULTILINE)
 if len(readme_rows) < 10:
     failures.append(f"README: found only {len(readme_rows)} exit status rows")

@@ -13,10 +13,12 @@ struct Rgb {
 
 // A 3 x 2 picture, top row first, with every pixel different and red never
 // equal to blue, so that a flip, a mirror or a channel swap changes the output.
+// Its bottom row holds the bytes 0D 0A in the file and packs to a word with a
+// 0A byte, so that newline translation on either side shows too.
 inline const std::vector<Rgb> PICTURE = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255},
-                                         {255, 255, 255}, {8, 8, 8}, {7, 7, 7}};
+                                         {255, 255, 255}, {8, 10, 13}, {7, 7, 80}};
 // Its packed 5-5-5 words, low byte first, top row first.
-inline const Bytes PICTURE_WORDS = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x7F, 0x21, 0x04, 0x00, 0x00};
+inline const Bytes PICTURE_WORDS = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x7F, 0x21, 0x04, 0x0A, 0x00};
 
 // A 3 x 2 gray picture, top row first, and its 5-6-5 words.
 inline const Bytes GRAY_PICTURE = {255, 128, 4, 8, 0, 200};
@@ -65,8 +67,8 @@ inline Bytes gray_tga(const Bytes& top_first, int width, int height)
 inline Bytes rle_picture_tga()
 {
     Bytes file = tga_header(10, PICTURE_WIDTH, PICTURE_HEIGHT, 24);
-    append(file, {0x01, 255, 255, 255, 8, 8, 8});                // raw 2: bottom row, first two
-    append(file, {0x02, 7, 7, 7, 0, 0, 255, 0, 255, 0});         // raw 3: crosses into the top row
+    append(file, {0x01, 255, 255, 255, 13, 10, 8});              // raw 2: bottom row, first two
+    append(file, {0x02, 80, 7, 7, 0, 0, 255, 0, 255, 0});        // raw 3: crosses into the top row
     append(file, {0x80, 255, 0, 0});                             // run 1: last pixel
     return file;
 }
