@@ -112,6 +112,10 @@ protected:
         do {
             dir = fs::temp_directory_path() / ("pellucor test-" + std::to_string(random()));
         } while (!fs::create_directory(dir));
+#ifdef _WIN32
+        // Windows paths: a drive letter and backslashes, in patterns and outputs alike.
+        ASSERT_EQ(dir.string().substr(1, 2), ":\\") << dir;
+#endif
         console = dir.string() + ".console";
         pattern = (dir / "f%d.tga").string();
         out = (dir / "out.raw").string();

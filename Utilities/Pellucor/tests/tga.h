@@ -46,7 +46,9 @@ inline Bytes color_tga(const std::vector<Rgb>& top_first, int width, int height,
     for (int row = height - 1; row >= 0; --row) {
         for (int x = 0; x < width; ++x) {
             const Rgb& p = top_first[static_cast<std::size_t>(row * width + x)];
-            append(file, {p.b, p.g, p.r});
+            file.push_back(p.b);
+            file.push_back(p.g);
+            file.push_back(p.r);
         }
     }
     return file;
