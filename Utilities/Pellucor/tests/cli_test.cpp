@@ -266,6 +266,7 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"f%s", o, "1", "1", "-1", "2"}, "Invalid file format f%s\n"},
         {{"f%d", o, "1", "1", "-1", "2"}, "Invalid video size -1x2\n"},
         {{"f%d", o, "1", "1", "3", "-2"}, "Invalid video size 3x-2\n"},
+        {{"f%d", o, "1", "1", "0", "-2"}, "Invalid video size 0x-2\n"},
         {{"f%d", o, "1", "1", "1000", "501"}, "Invalid video size 1000x501\n"},
         {{"f%d", o, "1", "1", "4294967299", "2"}, "Invalid video size 2147483647x2\n"},
         {{"f%d", o, "1", "1", "3", "-4294967298"}, "Invalid video size 3x-2147483648\n"},
