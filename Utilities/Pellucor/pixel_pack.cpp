@@ -8,13 +8,32 @@
 //
 // The source stores its bottom row first; output row r comes from source row
 // height - 1 - r, so the packed frame starts with the top row.
+//
+// Each row goes through a row packer: a plain loop, which is the reference
+// and the fallback, or a vector one for the instruction set at hand (SSSE3,
+// AVX2 or AVX-512 with VBMI on x86-64, picked at run time; NEON on aarch64,
+// which always has it). A vector packer does whole chunks of pixels and
+// leaves the rest of the row to the plain loop.
 #include "frame_store.h"
 #include "pixel_pack.h"
 
+#if defined(__x86_64__) || defined(_M_X64)
+#define PELLUCOR_X86 1
+#include <immintrin.h>
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#define PELLUCOR_TARGET(features)
+#else
+#define PELLUCOR_TARGET(features) __attribute__((target(features)))
+#endif
+#elif defined(__aarch64__) || defined(_M_ARM64)
+#define PELLUCOR_NEON 1
+#include <arm_neon.h>
+#endif
+
 namespace {
 
-// Each word is built as its two bytes, which keeps every step in 8 bits and
-// lets the compiler vectorize the row loops with byte lanes:
+// Each word is built as its two bytes, which keeps every step in 8 bits:
 //   color low byte   GGGBBBBB  = (G & 0x38) << 2 | B >> 3
 //   color high byte  0RRRRRGG  = (R & 0xF8) >> 1 | G >> 6
 //   gray low byte    GGGBBBBB  = (V & 0x1C) << 3 | V >> 3
@@ -29,17 +48,13 @@ constexpr unsigned FIVE_BIT_SHIFT = 3;
 constexpr unsigned FIVE_BIT_MASK = 0xF8;
 constexpr unsigned HIGH_RED_SHIFT = 1;
 
-// The AVX-512 or AVX2 clone is picked at load time where the processor has
-// it. That needs ifunc, which only ELF targets have; elsewhere the plain
-// loops serve.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define PELLUCOR_ROW_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define PELLUCOR_ROW_CLONES
-#endif
+// A row packer reads width pixels at source and writes width words at packed.
+// readable is how many bytes from source on lie inside input_buffer: vector
+// loads may reach past the row's last pixel, never past that.
+using RowPacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
+                           std::size_t readable);
 
-PELLUCOR_ROW_CLONES
-void pack_color_row(const std::uint8_t* __restrict source, std::uint8_t* __restrict packed, std::size_t width)
+void pack_color_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t)
 {
     for (std::size_t x = 0; x < width; ++x) {
         const unsigned blue = source[COLOR_PIXEL_SIZE * x];
@@ -52,8 +67,7 @@ void pack_color_row(const std::uint8_t* __restrict source, std::uint8_t* __restr
     }
 }
 
-PELLUCOR_ROW_CLONES
-void pack_gray_row(const std::uint8_t* __restrict source, std::uint8_t* __restrict packed, std::size_t width)
+void pack_gray_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t)
 {
     for (std::size_t x = 0; x < width; ++x) {
         const unsigned value = source[x];
@@ -64,25 +78,342 @@ void pack_gray_row(const std::uint8_t* __restrict source, std::uint8_t* __restri
     }
 }
 
-template <void (*pack_row)(const std::uint8_t*, std::uint8_t*, std::size_t)>
-void pack_frame(std::size_t pixel_size)
+// Hands the pixels after the first done to the plain loop.
+void finish_row(RowPacker plain, const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
+                std::size_t done, std::size_t pixel_size)
+{
+    plain(source + pixel_size * done, packed + PACKED_PIXEL_SIZE * done, width - done, 0);
+}
+
+#ifdef PELLUCOR_X86
+// x86 color packers work on pixels spread to 32-bit lanes, 0x00RRGGBB:
+//   word = (p >> 3 & 0x001F) | (p >> 6 & 0x03E0) | (p >> 9 & 0x7C00)
+// A 16-byte lane loaded at a pixel's first byte holds four pixels and four
+// more bytes; SPREAD_PIXELS moves each pixel to its own 32-bit lane.
+constexpr int BLUE_SHIFT = 3, GREEN_SHIFT = 6, RED_SHIFT = 9;
+constexpr int BLUE_FIELD = 0x001F, GREEN_FIELD = 0x03E0, RED_FIELD = 0x7C00;
+constexpr std::size_t LANE_PIXELS = 4;
+constexpr std::size_t LANE_BYTES = 16;
+#define PELLUCOR_SPREAD_PIXELS -1, 11, 10, 9, -1, 8, 7, 6, -1, 5, 4, 3, -1, 2, 1, 0
+
+// The words of the four pixels that start at at, in 32-bit lanes.
+PELLUCOR_TARGET("ssse3")
+__m128i color_words_ssse3(const std::uint8_t* at)
+{
+    const __m128i pixels = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                                            _mm_set_epi8(PELLUCOR_SPREAD_PIXELS));
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_srli_epi32(pixels, BLUE_SHIFT), _mm_set1_epi32(BLUE_FIELD)),
+                                     _mm_and_si128(_mm_srli_epi32(pixels, GREEN_SHIFT), _mm_set1_epi32(GREEN_FIELD))),
+                        _mm_and_si128(_mm_srli_epi32(pixels, RED_SHIFT), _mm_set1_epi32(RED_FIELD)));
+}
+
+PELLUCOR_TARGET("ssse3")
+void pack_color_row_ssse3(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable)
+{
+    constexpr std::size_t CHUNK = 2 * LANE_PIXELS;
+    std::size_t x = 0;
+    for (; x + CHUNK <= width && COLOR_PIXEL_SIZE * (x + LANE_PIXELS) + LANE_BYTES <= readable; x += CHUNK) {
+        const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+        const __m128i first = color_words_ssse3(at);
+        const __m128i second = color_words_ssse3(at + COLOR_PIXEL_SIZE * LANE_PIXELS);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + PACKED_PIXEL_SIZE * x), _mm_packs_epi32(first, second));
+    }
+    finish_row(pack_color_row_plain, source, packed, width, x, COLOR_PIXEL_SIZE);
+}
+
+// AVX2 first gathers the 16-byte lanes, each starting 12 bytes after the one
+// before, with a 32-bit permute of one load.
+// The words of the eight pixels that start at at (32 bytes are read).
+PELLUCOR_TARGET("avx2")
+__m256i color_words_avx2(const std::uint8_t* at)
+{
+    const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i pixels =
+        _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(loaded, _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6)),
+                            _mm256_broadcastsi128_si256(_mm_set_epi8(PELLUCOR_SPREAD_PIXELS)));
+    return _mm256_or_si256(
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(pixels, BLUE_SHIFT), _mm256_set1_epi32(BLUE_FIELD)),
+                        _mm256_and_si256(_mm256_srli_epi32(pixels, GREEN_SHIFT), _mm256_set1_epi32(GREEN_FIELD))),
+        _mm256_and_si256(_mm256_srli_epi32(pixels, RED_SHIFT), _mm256_set1_epi32(RED_FIELD)));
+}
+
+PELLUCOR_TARGET("avx2")
+void pack_color_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable)
+{
+    constexpr std::size_t CHUNK = 4 * LANE_PIXELS;
+    constexpr std::size_t LOAD_BYTES = 32;
+    std::size_t x = 0;
+    for (; x + CHUNK <= width && COLOR_PIXEL_SIZE * (x + CHUNK / 2) + LOAD_BYTES <= readable; x += CHUNK) {
+        const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+        // packs works within 128-bit halves: pixels 0-3, 8-11, 4-7, 12-15.
+        const __m256i mixed = _mm256_packs_epi32(color_words_avx2(at), color_words_avx2(at + COLOR_PIXEL_SIZE * CHUNK / 2));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x),
+                            _mm256_permute4x64_epi64(mixed, _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    finish_row(pack_color_row_plain, source, packed, width, x, COLOR_PIXEL_SIZE);
+}
+
+// GCC 12's AVX-512 headers fill unmasked lanes from a deliberately undefined
+// value and then warn that it is uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// AVX-512 with VBMI works on 32 pixels in 16-bit lanes, gathered from two
+// 64-byte loads by byte permutes: GB = G << 8 | B and RG = R << 8 | G, then
+//   word = (GB >> 3 & 0x001F) | (GB >> 6 & 0x03E0) | (RG >> 1 & 0x7C00)
+// merged with bitwise selects (ternary logic 0xD8: mask ? b : a).
+constexpr int BLEND = 0xD8;
+constexpr std::size_t VBMI_CHUNK = 32;
+constexpr std::size_t VBMI_LOAD_BYTES = 128;
+
+struct ByteIndex {
+    alignas(64) std::uint8_t green_blue[64];
+    alignas(64) std::uint8_t red_green[64];
+};
+
+constexpr ByteIndex make_byte_index()
+{
+    ByteIndex index {};
+    for (std::size_t pixel = 0; pixel < VBMI_CHUNK; ++pixel) {
+        const auto at = static_cast<std::uint8_t>(COLOR_PIXEL_SIZE * pixel);
+        index.green_blue[2 * pixel] = at;
+        index.green_blue[2 * pixel + 1] = static_cast<std::uint8_t>(at + 1);
+        index.red_green[2 * pixel] = static_cast<std::uint8_t>(at + 1);
+        index.red_green[2 * pixel + 1] = static_cast<std::uint8_t>(at + 2);
+    }
+    return index;
+}
+
+constexpr ByteIndex BYTE_INDEX = make_byte_index();
+
+PELLUCOR_TARGET("avx512f,avx512bw,avx512vbmi")
+void pack_color_row_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable)
+{
+    const __m512i green_blue_index = _mm512_load_si512(BYTE_INDEX.green_blue);
+    const __m512i red_green_index = _mm512_load_si512(BYTE_INDEX.red_green);
+    const __m512i green_field = _mm512_set1_epi16(GREEN_FIELD);
+    const __m512i red_field = _mm512_set1_epi16(static_cast<short>(0xFC00));
+    std::size_t x = 0;
+    for (; x + VBMI_CHUNK <= width && COLOR_PIXEL_SIZE * x + VBMI_LOAD_BYTES <= readable; x += VBMI_CHUNK) {
+        const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+        const __m512i first = _mm512_loadu_si512(at), second = _mm512_loadu_si512(at + 64);
+        const __m512i green_blue = _mm512_permutex2var_epi8(first, green_blue_index, second);
+        const __m512i red_green = _mm512_permutex2var_epi8(first, red_green_index, second);
+        const __m512i low = _mm512_ternarylogic_epi32(_mm512_srli_epi16(green_blue, BLUE_SHIFT),
+                                                      _mm512_srli_epi16(green_blue, GREEN_SHIFT), green_field, BLEND);
+        // Bit 15 comes from RG >> 1, where it is always 0.
+        const __m512i words = _mm512_ternarylogic_epi32(low, _mm512_srli_epi16(red_green, 1), red_field, BLEND);
+        _mm512_storeu_si512(packed + PACKED_PIXEL_SIZE * x, words);
+    }
+    finish_row(pack_color_row_plain, source, packed, width, x, COLOR_PIXEL_SIZE);
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+// Gray: the two bytes of each word from 16-bit shifts, masked back to bytes,
+// then interleaved low, high.
+constexpr std::size_t GRAY_CHUNK = 16;
+
+__m128i gray_low_bytes(__m128i value)
+{
+    return _mm_or_si128(_mm_slli_epi16(_mm_and_si128(value, _mm_set1_epi8(GRAY_LOW_GREEN_MASK)), GRAY_LOW_GREEN_SHIFT),
+                        _mm_and_si128(_mm_srli_epi16(value, FIVE_BIT_SHIFT), _mm_set1_epi8(0x1F)));
+}
+
+__m128i gray_high_bytes(__m128i value)
+{
+    return _mm_or_si128(_mm_and_si128(value, _mm_set1_epi8(static_cast<char>(FIVE_BIT_MASK))),
+                        _mm_and_si128(_mm_srli_epi16(value, GRAY_HIGH_GREEN_SHIFT), _mm_set1_epi8(0x07)));
+}
+
+void pack_gray_row_sse2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t)
+{
+    std::size_t x = 0;
+    for (; x + GRAY_CHUNK <= width; x += GRAY_CHUNK) {
+        const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + x));
+        const __m128i low = gray_low_bytes(value), high = gray_high_bytes(value);
+        __m128i* out = reinterpret_cast<__m128i*>(packed + PACKED_PIXEL_SIZE * x);
+        _mm_storeu_si128(out, _mm_unpacklo_epi8(low, high));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi8(low, high));
+    }
+    finish_row(pack_gray_row_plain, source, packed, width, x, GRAY_PIXEL_SIZE);
+}
+
+PELLUCOR_TARGET("avx2")
+void pack_gray_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t)
+{
+    constexpr std::size_t CHUNK = 2 * GRAY_CHUNK;
+    const __m256i low_green = _mm256_set1_epi8(GRAY_LOW_GREEN_MASK), low_blue = _mm256_set1_epi8(0x1F);
+    const __m256i high_red = _mm256_set1_epi8(static_cast<char>(FIVE_BIT_MASK)), high_green = _mm256_set1_epi8(0x07);
+    std::size_t x = 0;
+    for (; x + CHUNK <= width; x += CHUNK) {
+        const __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + x));
+        const __m256i low =
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(value, low_green), GRAY_LOW_GREEN_SHIFT),
+                            _mm256_and_si256(_mm256_srli_epi16(value, FIVE_BIT_SHIFT), low_blue));
+        const __m256i high = _mm256_or_si256(_mm256_and_si256(value, high_red),
+                                             _mm256_and_si256(_mm256_srli_epi16(value, GRAY_HIGH_GREEN_SHIFT), high_green));
+        // unpack works within 128-bit halves: pixels 0-7 and 16-23, then 8-15 and 24-31.
+        const __m256i first = _mm256_unpacklo_epi8(low, high), second = _mm256_unpackhi_epi8(low, high);
+        __m256i* out = reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x);
+        _mm256_storeu_si256(out, _mm256_permute2x128_si256(first, second, 0x20));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(first, second, 0x31));
+    }
+    finish_row(pack_gray_row_plain, source, packed, width, x, GRAY_PIXEL_SIZE);
+}
+#endif
+
+#ifdef PELLUCOR_NEON
+constexpr std::size_t NEON_CHUNK = 16;
+
+void pack_color_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t)
+{
+    std::size_t x = 0;
+    for (; x + NEON_CHUNK <= width; x += NEON_CHUNK) {
+        const uint8x16x3_t pixel = vld3q_u8(source + COLOR_PIXEL_SIZE * x);  // blue, green, red
+        uint8x16x2_t word;
+        word.val[0] = vorrq_u8(vshlq_n_u8(vandq_u8(pixel.val[1], vdupq_n_u8(COLOR_LOW_GREEN_MASK)), COLOR_LOW_GREEN_SHIFT),
+                               vshrq_n_u8(pixel.val[0], FIVE_BIT_SHIFT));
+        word.val[1] = vorrq_u8(vshrq_n_u8(vandq_u8(pixel.val[2], vdupq_n_u8(FIVE_BIT_MASK)), HIGH_RED_SHIFT),
+                               vshrq_n_u8(pixel.val[1], COLOR_HIGH_GREEN_SHIFT));
+        vst2q_u8(packed + PACKED_PIXEL_SIZE * x, word);
+    }
+    finish_row(pack_color_row_plain, source, packed, width, x, COLOR_PIXEL_SIZE);
+}
+
+void pack_gray_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t)
+{
+    std::size_t x = 0;
+    for (; x + NEON_CHUNK <= width; x += NEON_CHUNK) {
+        const uint8x16_t value = vld1q_u8(source + x);
+        uint8x16x2_t word;
+        word.val[0] = vorrq_u8(vshlq_n_u8(vandq_u8(value, vdupq_n_u8(GRAY_LOW_GREEN_MASK)), GRAY_LOW_GREEN_SHIFT),
+                               vshrq_n_u8(value, FIVE_BIT_SHIFT));
+        word.val[1] = vorrq_u8(vandq_u8(value, vdupq_n_u8(FIVE_BIT_MASK)), vshrq_n_u8(value, GRAY_HIGH_GREEN_SHIFT));
+        vst2q_u8(packed + PACKED_PIXEL_SIZE * x, word);
+    }
+    finish_row(pack_gray_row_plain, source, packed, width, x, GRAY_PIXEL_SIZE);
+}
+#endif
+
+bool processor_has(PackPath path)
+{
+    switch (path) {
+    case PackPath::plain:
+        return true;
+#ifdef PELLUCOR_X86
+#if defined(_MSC_VER) && !defined(__clang__)
+    case PackPath::ssse3:
+    case PackPath::avx2:
+    case PackPath::avx512: {
+        // CPUID leaf 1 ECX: SSSE3 bit 9, OSXSAVE bit 27. Leaf 7 EBX: AVX2 bit 5,
+        // AVX-512F bit 16, AVX-512BW bit 30; ECX: AVX-512 VBMI bit 1. XCR0 says
+        // which registers the operating system saves.
+        int leaf1[4], leaf7[4];
+        __cpuid(leaf1, 1);
+        __cpuidex(leaf7, 7, 0);
+        const unsigned long long saved = (leaf1[2] & 1 << 27) ? _xgetbv(0) : 0;
+        if (path == PackPath::ssse3) return (leaf1[2] & 1 << 9) != 0;
+        if (path == PackPath::avx2) return (saved & 0x6) == 0x6 && (leaf7[1] & 1 << 5) != 0;
+        return (saved & 0xE6) == 0xE6 && (leaf7[1] & 1 << 16) != 0 && (leaf7[1] & 1 << 30) != 0 &&
+               (leaf7[2] & 1 << 1) != 0;
+    }
+#else
+    case PackPath::ssse3:
+        return __builtin_cpu_supports("ssse3");
+    case PackPath::avx2:
+        return __builtin_cpu_supports("avx2");
+    case PackPath::avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512vbmi");
+#endif
+#endif
+#ifdef PELLUCOR_NEON
+    case PackPath::neon:
+        return true;
+#endif
+    default:
+        return false;
+    }
+}
+
+struct RowPackers {
+    PackPath path;
+    RowPacker color;
+    RowPacker gray;
+};
+
+constexpr RowPackers ROW_PACKERS[] = {
+#ifdef PELLUCOR_X86
+    {PackPath::avx512, pack_color_row_avx512, pack_gray_row_avx2},  // gray is bound by memory already
+    {PackPath::avx2, pack_color_row_avx2, pack_gray_row_avx2},
+    {PackPath::ssse3, pack_color_row_ssse3, pack_gray_row_sse2},
+#endif
+#ifdef PELLUCOR_NEON
+    {PackPath::neon, pack_color_row_neon, pack_gray_row_neon},
+#endif
+    {PackPath::plain, pack_color_row_plain, pack_gray_row_plain},
+};
+
+// The best row packers this processor runs, chosen on first use.
+const RowPackers* best_row_packers()
+{
+    for (const RowPackers& packers : ROW_PACKERS) {
+        if (processor_has(packers.path)) {
+            return &packers;
+        }
+    }
+    return nullptr;  // not reached: the plain loops always serve
+}
+
+const RowPackers* row_packers = nullptr;
+
+const RowPackers& current_row_packers()
+{
+    if (row_packers == nullptr) {
+        row_packers = best_row_packers();
+    }
+    return *row_packers;
+}
+
+void pack_frame(RowPacker pack_row, std::size_t pixel_size)
 {
     const auto width = static_cast<std::size_t>(video_width);
     const auto height = static_cast<std::size_t>(video_height);
     for (std::size_t row = 0; row < height; ++row) {
-        const std::uint8_t* source = input_buffer + TGA_HEADER_SIZE + (height - 1 - row) * width * pixel_size;
-        pack_row(source, output_buffer + row * width * PACKED_PIXEL_SIZE, width);
+        const std::size_t offset = TGA_HEADER_SIZE + (height - 1 - row) * width * pixel_size;
+        pack_row(input_buffer + offset, output_buffer + row * width * PACKED_PIXEL_SIZE, width,
+                 INPUT_BUFFER_SIZE - offset);
     }
 }
 
 }  // namespace
 
+bool use_pack_path(PackPath path)
+{
+    for (const RowPackers& packers : ROW_PACKERS) {
+        if (packers.path == path && processor_has(path)) {
+            row_packers = &packers;
+            return true;
+        }
+    }
+    return false;
+}
+
+PackPath pack_path()
+{
+    return current_row_packers().path;
+}
+
 void pack_color_frame()
 {
-    pack_frame<pack_color_row>(COLOR_PIXEL_SIZE);
+    pack_frame(current_row_packers().color, COLOR_PIXEL_SIZE);
 }
 
 void pack_gray_frame()
 {
-    pack_frame<pack_gray_row>(GRAY_PIXEL_SIZE);
+    pack_frame(current_row_packers().gray, GRAY_PIXEL_SIZE);
 }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "frame_store.h"
 #include "pixel_pack.h"
@@ -38,25 +40,39 @@ TEST(Packers, PictureComesOutTopRowFirstWithChannelsInPlace)
     EXPECT_EQ(packed(6), GRAY_WORDS);
 }
 
-// Odd widths and rows longer than a vector register, against a plain reference.
-TEST(Packers, WideOddRowsMatchReference)
+// Every row loop this processor runs against a plain reference: each tail
+// length of the vector chunks, rows of several chunks, and a color row that
+// ends 1 byte before the end of input_buffer, where no vector load may reach.
+TEST(Packers, EveryPathMatchesReference)
 {
-    for (const auto& [width, height] : {std::pair{37, 5}, {1, 7}, {333, 3}}) {
-        for (std::size_t i = 0; i < INPUT_BUFFER_SIZE; ++i) {
-            input_buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
-        }
-        video_width = width;
-        video_height = height;
-        pack_color_frame();
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const std::uint8_t* p = input_buffer + 18 + ((height - 1 - y) * width + x) * 3;
-                const unsigned word = (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
-                const std::uint8_t* out = output_buffer + (y * width + x) * 2;
-                ASSERT_EQ(out[0] | out[1] << 8, word) << width << "x" << height << " at " << x << "," << y;
+    std::vector<std::pair<int, int>> sizes = {{333, 3}, {333327, 1}};
+    for (int width = 1; width <= 40; ++width) sizes.emplace_back(width, 3);
+    for (std::size_t i = 0; i < INPUT_BUFFER_SIZE; ++i) {
+        input_buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
+    }
+    const PackPath best = pack_path();
+    for (const PackPath path : {PackPath::plain, PackPath::ssse3, PackPath::avx2, PackPath::avx512, PackPath::neon}) {
+        if (!use_pack_path(path)) continue;
+        for (const bool gray : {false, true}) {
+            for (const auto& [width, height] : sizes) {
+                video_width = width;
+                video_height = height;
+                gray ? pack_gray_frame() : pack_color_frame();
+                for (int y = 0; y < height; ++y) {
+                    for (int x = 0; x < width; ++x) {
+                        const std::size_t index = static_cast<std::size_t>((height - 1 - y) * width + x);
+                        const std::uint8_t* p = input_buffer + 18 + index * (gray ? 1 : 3);
+                        const unsigned word = gray ? (p[0] >> 3) << 11 | (p[0] >> 2) << 5 | p[0] >> 3
+                                                   : (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
+                        const std::uint8_t* out = output_buffer + (y * width + x) * 2;
+                        ASSERT_EQ(out[0] | out[1] << 8, word) << static_cast<int>(path) << (gray ? " gray " : " color ")
+                                                              << width << "x" << height << " at " << x << "," << y;
+                    }
+                }
             }
         }
     }
+    use_pack_path(best);
 }
 
 TEST(Packers, ZeroSizeWritesNothing)
