@@ -10,82 +10,149 @@
 //
 // The packets are first moved to scratch_buffer; the pixels are then decoded
 // from there straight behind the header in input_buffer, where the packers
-// expect an uncompressed frame.
+// expect an uncompressed frame. Runs and raw packets are written in fixed
+// 48-byte chunks (SSE2 on x86-64, NEON on aarch64, plain copies elsewhere).
 #include <algorithm>
-#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "frame_store.h"
 #include "rle_decode.h"
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#define PELLUCOR_SSE2_CHUNKS 1
+#elif defined(__aarch64__) || defined(_M_ARM64)
+#include <arm_neon.h>
+#define PELLUCOR_NEON_CHUNKS 1
+#endif
+
 namespace {
 
 constexpr std::uint8_t RLE_RUN_BIT = 0x80;
 constexpr std::uint8_t RLE_COUNT_MASK = 0x7F;
+constexpr std::size_t RLE_MAX_COUNT = RLE_COUNT_MASK + 1;
 
-// Packets are copied in whole chunks of 16 pixels where there is room, which
-// may write up to a chunk past the packet's end for the next packet to
-// overwrite. Fixed-size copies compile to a few vector moves.
+// Packets are written in whole chunks of 16 pixels (48 bytes), which may reach
+// past the packet's end for the next packet to overwrite: a run always as two
+// chunks, since most runs are short, a raw packet as one, and longer packets
+// as more. Where the frame has less room than the longest packet needs, the
+// pixels are written one by one instead.
 constexpr std::size_t CHUNK_PIXELS = 16;
 constexpr std::size_t CHUNK_SIZE = CHUNK_PIXELS * COLOR_PIXEL_SIZE;
-static_assert(CHUNK_SIZE == 2 * COLOR_PIXEL_SIZE * sizeof(std::uint64_t));
-static_assert(SCRATCH_BUFFER_SIZE >= INPUT_BUFFER_SIZE);
+constexpr std::size_t LONGEST_WRITE = RLE_MAX_COUNT / CHUNK_PIXELS * CHUNK_SIZE;
+// Raw pixels are read in whole chunks too, from the packets' copy in
+// scratch_buffer, which has this much room past any packets.
+static_assert(SCRATCH_BUFFER_SIZE >= INPUT_BUFFER_SIZE + LONGEST_WRITE);
 
-std::size_t chunked_size(std::size_t pixels)
+#if defined(PELLUCOR_SSE2_CHUNKS)
+struct Chunk {
+    __m128i part[3];
+};
+
+// 16 copies of the pixel, built in one register by byte shifts: the pixel,
+// doubled, doubled again and once more fill the first 16 bytes; the other two
+// parts are the same bytes moved on by one and by two. The 4-byte load reads
+// a byte past the pixel, which scratch_buffer always has.
+Chunk run_chunk(const std::uint8_t* pixel)
 {
-    return (pixels + CHUNK_PIXELS - 1) / CHUNK_PIXELS * CHUNK_SIZE;
+    std::int32_t bytes = 0;
+    std::memcpy(&bytes, pixel, sizeof bytes);
+    __m128i part = _mm_and_si128(_mm_cvtsi32_si128(bytes), _mm_cvtsi32_si128(0x00FFFFFF));
+    part = _mm_or_si128(part, _mm_slli_si128(part, 3));
+    part = _mm_or_si128(part, _mm_slli_si128(part, 6));
+    part = _mm_or_si128(part, _mm_slli_si128(part, 12));
+    return {{part, _mm_or_si128(_mm_srli_si128(part, 1), _mm_slli_si128(part, 14)),
+             _mm_or_si128(_mm_srli_si128(part, 2), _mm_slli_si128(part, 13))}};
 }
 
-// A 24-bit pixel value repeated over 8 bytes, which hold 2 2/3 pixels: the
-// pixel, the pixel again and the first two bytes of a third.
-constexpr std::uint64_t repeat_pixel(std::uint64_t pixel)
+Chunk load_chunk(const std::uint8_t* at)
 {
-    return pixel | pixel << 24 | pixel << 48;
+    const auto* parts = reinterpret_cast<const __m128i*>(at);
+    return {{_mm_loadu_si128(parts), _mm_loadu_si128(parts + 1), _mm_loadu_si128(parts + 2)}};
 }
 
-// Writes count copies of pixel; room is how many bytes packed may take.
-void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count, std::size_t room)
+void store_chunk(std::uint8_t* at, const Chunk& chunk)
 {
-    if (chunked_size(count) > room) {
-        for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(packed + i * COLOR_PIXEL_SIZE, pixel, COLOR_PIXEL_SIZE);
-        }
-        return;
-    }
-    std::uint8_t chunk[CHUNK_SIZE];
-    if constexpr (std::endian::native == std::endian::little) {
-        // Built in registers: the 8-byte words at chunk bytes 0, 8 and 16
-        // start with the pixel's blue, red and green byte.
-        const std::uint64_t blue = pixel[0], green = pixel[1], red = pixel[2];
-        const std::uint64_t words[] = {
-            repeat_pixel(blue | green << 8 | red << 16), repeat_pixel(red | blue << 8 | green << 16),
-            repeat_pixel(green | red << 8 | blue << 16),
-        };
-        std::memcpy(chunk, words, sizeof words);
-        std::memcpy(chunk + sizeof words, words, sizeof words);
-    } else {
-        for (std::size_t i = 0; i < CHUNK_SIZE; ++i) {
-            chunk[i] = pixel[i % COLOR_PIXEL_SIZE];
-        }
-    }
-    for (std::size_t done = 0; done < count; done += CHUNK_PIXELS) {
-        std::memcpy(packed + done * COLOR_PIXEL_SIZE, chunk, CHUNK_SIZE);
-    }
+    auto* parts = reinterpret_cast<__m128i*>(at);
+    _mm_storeu_si128(parts, chunk.part[0]);
+    _mm_storeu_si128(parts + 1, chunk.part[1]);
+    _mm_storeu_si128(parts + 2, chunk.part[2]);
+}
+#elif defined(PELLUCOR_NEON_CHUNKS)
+struct Chunk {
+    uint8x16x3_t part;
+};
+
+// 16 copies of the pixel by table lookups into a load that starts with it
+// (scratch_buffer has room past any packet for the load).
+Chunk run_chunk(const std::uint8_t* pixel)
+{
+    static constexpr std::uint8_t SPREAD[3][16] = {{0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0},
+                                                    {1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1},
+                                                    {2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2}};
+    const uint8x16_t loaded = vld1q_u8(pixel);
+    return {{{vqtbl1q_u8(loaded, vld1q_u8(SPREAD[0])), vqtbl1q_u8(loaded, vld1q_u8(SPREAD[1])),
+              vqtbl1q_u8(loaded, vld1q_u8(SPREAD[2]))}}};
 }
 
-// Copies count pixels. Whole chunks are used only where both the packets
-// (source_left bytes) and the frame (room bytes) reach that far.
-void copy_raw(std::uint8_t* packed, const std::uint8_t* source, std::size_t count, std::size_t source_left,
-              std::size_t room)
+Chunk load_chunk(const std::uint8_t* at)
 {
-    const std::size_t size = chunked_size(count);
-    if (size > source_left || size > room) {
-        std::memcpy(packed, source, count * COLOR_PIXEL_SIZE);
-        return;
+    return {{{vld1q_u8(at), vld1q_u8(at + 16), vld1q_u8(at + 32)}}};
+}
+
+void store_chunk(std::uint8_t* at, const Chunk& chunk)
+{
+    vst1q_u8(at, chunk.part.val[0]);
+    vst1q_u8(at + 16, chunk.part.val[1]);
+    vst1q_u8(at + 32, chunk.part.val[2]);
+}
+#else
+struct Chunk {
+    std::uint8_t bytes[CHUNK_SIZE];
+};
+
+Chunk run_chunk(const std::uint8_t* pixel)
+{
+    Chunk chunk;
+    for (std::size_t i = 0; i < CHUNK_SIZE; ++i) {
+        chunk.bytes[i] = pixel[i % COLOR_PIXEL_SIZE];
     }
-    for (std::size_t offset = 0; offset < size; offset += CHUNK_SIZE) {
-        std::memcpy(packed + offset, source + offset, CHUNK_SIZE);
-    }
+    return chunk;
+}
+
+Chunk load_chunk(const std::uint8_t* at)
+{
+    Chunk chunk;
+    std::memcpy(chunk.bytes, at, CHUNK_SIZE);
+    return chunk;
+}
+
+void store_chunk(std::uint8_t* at, const Chunk& chunk)
+{
+    std::memcpy(at, chunk.bytes, CHUNK_SIZE);
+}
+#endif
+
+// Writes count copies of pixel at packed, which has LONGEST_WRITE bytes of room.
+void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count)
+{
+    const Chunk chunk = run_chunk(pixel);
+    std::size_t done = 0;
+    do {
+        store_chunk(packed + COLOR_PIXEL_SIZE * done, chunk);
+        done += CHUNK_PIXELS;
+    } while (done < count);
+}
+
+// Copies count pixels to packed, which has LONGEST_WRITE bytes of room.
+void copy_raw(std::uint8_t* packed, const std::uint8_t* source, std::size_t count)
+{
+    std::size_t done = 0;
+    do {
+        store_chunk(packed + COLOR_PIXEL_SIZE * done, load_chunk(source + COLOR_PIXEL_SIZE * done));
+        done += CHUNK_PIXELS;
+    } while (done < count);
 }
 
 }  // namespace
@@ -109,23 +176,39 @@ bool decompress_rle_frame(std::size_t bytes_read)
             return false;
         }
         const std::uint8_t packet = scratch_buffer[read_at++];
-        const std::size_t count = std::min<std::size_t>((packet & RLE_COUNT_MASK) + 1u, pixels_left);
+        const std::size_t packet_count = (packet & RLE_COUNT_MASK) + 1u;
+        const std::size_t count = std::min(packet_count, pixels_left);
+        const std::size_t size = COLOR_PIXEL_SIZE * count;
         const std::size_t bytes_left = packet_bytes - read_at;
-        const std::size_t room = INPUT_BUFFER_SIZE - write_at;
+        const bool room = INPUT_BUFFER_SIZE - write_at >= LONGEST_WRITE;
+        std::uint8_t* packed = input_buffer + write_at;
+        const std::uint8_t* source = scratch_buffer + read_at;
         if (packet & RLE_RUN_BIT) {
             if (bytes_left < COLOR_PIXEL_SIZE) {
                 return false;
             }
-            fill_run(input_buffer + write_at, scratch_buffer + read_at, count, room);
+            if (room) {
+                fill_run(packed, source, count);
+            } else {
+                for (std::size_t i = 0; i < count; ++i) {
+                    std::memcpy(packed + COLOR_PIXEL_SIZE * i, source, COLOR_PIXEL_SIZE);
+                }
+            }
             read_at += COLOR_PIXEL_SIZE;
         } else {
-            if (bytes_left < COLOR_PIXEL_SIZE * count) {
+            if (bytes_left < size) {
                 return false;
             }
-            copy_raw(input_buffer + write_at, scratch_buffer + read_at, count, bytes_left, room);
-            read_at += COLOR_PIXEL_SIZE * count;
+            if (room) {
+                copy_raw(packed, source, count);
+            } else {
+                std::memcpy(packed, source, size);
+            }
+            // A cut packet ends the frame, so the whole packet's length serves,
+            // and the next header's position does not wait for the cut.
+            read_at += COLOR_PIXEL_SIZE * packet_count;
         }
-        write_at += COLOR_PIXEL_SIZE * count;
+        write_at += size;
         pixels_left -= count;
     }
     return true;
