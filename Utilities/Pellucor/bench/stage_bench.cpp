@@ -2,8 +2,13 @@
 // RLE decoder, on frames shaped like real renders. Figures only, no verdict.
 //
 //   pellucor_stage_bench [--benchmark_filter=REGEX]
+//
+// With PELLUCOR_BENCH_FRAME naming an RLE TGA file (an FFmpeg render, say),
+// the decoder is also timed on that frame, at the size its header gives.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -71,18 +76,23 @@ void BM_pack_gray_frame(benchmark::State& state)
 BENCHMARK(BM_pack_color_frame)->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4}})->ArgNames({"size", "path"});
 BENCHMARK(BM_pack_gray_frame)->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4}})->ArgNames({"size", "path"});
 
-// Packet mixes, as (share of runs in percent, run length range, raw length range).
+// Packet mixes: each packet is drawn from the parts by their shares.
+struct Part {
+    int percent;
+    bool run;
+    int low, high;  // pixels per packet
+};
 struct Mix {
     const char* name;
-    int run_percent;
-    int run_min, run_max, raw_min, raw_max;
+    Part parts[4];
 };
-// mix: a FFmpeg render, about 96% runs of 16.6 pixels on average and short
-// raw packets of about 8; long: flat areas; short raw: noise.
+// render: as in an FFmpeg testsrc2 frame, about 95% runs averaging 16 pixels
+// (most of 2, many of about 50), the rest raw packets of about 8; long runs:
+// flat areas; short raw: noise.
 constexpr Mix MIXES[] = {
-    {"mix", 96, 1, 32, 1, 15},
-    {"long runs", 100, 128, 128, 1, 1},
-    {"short raw", 0, 1, 1, 1, 8},
+    {"render", {{57, true, 2, 2}, {22, true, 46, 54}, {16, true, 4, 20}, {5, false, 1, 16}}},
+    {"long runs", {{100, true, 128, 128}}},
+    {"short raw", {{100, false, 1, 8}}},
 };
 
 // Encodes a frame of the given mix into packets; returns the file size.
@@ -93,11 +103,14 @@ std::size_t make_rle_frame(const Mix& mix, std::size_t pixels, std::uint8_t* fil
     file[TGA_TYPE_OFFSET] = TGA_TYPE_RLE_COLOR;
     std::size_t at = TGA_HEADER_SIZE;
     for (std::size_t left = pixels; left > 0;) {
-        const bool run = static_cast<int>(random() % 100) < mix.run_percent;
-        const int low = run ? mix.run_min : mix.raw_min, high = run ? mix.run_max : mix.raw_max;
-        const std::size_t count = std::min<std::size_t>(left, static_cast<std::size_t>(low + static_cast<int>(random() % static_cast<unsigned>(high - low + 1))));
-        file[at++] = static_cast<std::uint8_t>((run ? RUN_BIT : 0) | (count - 1));
-        for (std::size_t i = 0; i < (run ? 1 : count) * COLOR_PIXEL_SIZE; ++i) {
+        int draw = static_cast<int>(random() % 100);
+        const Part* part = mix.parts;
+        while (draw >= part->percent) draw -= (part++)->percent;
+        const auto span = static_cast<unsigned>(part->high - part->low + 1);
+        const std::size_t count =
+            std::min<std::size_t>(left, static_cast<std::size_t>(part->low + static_cast<int>(random() % span)));
+        file[at++] = static_cast<std::uint8_t>((part->run ? RUN_BIT : 0) | (count - 1));
+        for (std::size_t i = 0; i < (part->run ? 1 : count) * COLOR_PIXEL_SIZE; ++i) {
             file[at++] = static_cast<std::uint8_t>(random());
         }
         left -= count;
@@ -130,6 +143,35 @@ void BM_decompress_rle_frame(benchmark::State& state)
     count_pixels(state, pixels);
 }
 BENCHMARK(BM_decompress_rle_frame)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"mix", "size"});
+
+void BM_decompress_rle_file(benchmark::State& state)
+{
+    const char* path = std::getenv("PELLUCOR_BENCH_FRAME");
+    std::FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    if (file == nullptr) {
+        state.SkipWithError("set PELLUCOR_BENCH_FRAME to an RLE TGA file");
+        return;
+    }
+    const std::size_t file_size = std::fread(rle_file, 1, sizeof rle_file, file);
+    std::fclose(file);
+    constexpr std::size_t TGA_WIDTH_OFFSET = 12, TGA_HEIGHT_OFFSET = 14;
+    video_width = rle_file[TGA_WIDTH_OFFSET] | rle_file[TGA_WIDTH_OFFSET + 1] << 8;
+    video_height = rle_file[TGA_HEIGHT_OFFSET] | rle_file[TGA_HEIGHT_OFFSET + 1] << 8;
+    state.SetLabel(path);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(input_buffer, rle_file, file_size);
+        state.ResumeTiming();
+        if (!decompress_rle_frame(file_size)) {
+            state.SkipWithError("frame did not decode");
+            break;
+        }
+        benchmark::DoNotOptimize(input_buffer);
+        benchmark::ClobberMemory();
+    }
+    count_pixels(state, video_pixel_count());
+}
+BENCHMARK(BM_decompress_rle_file);
 
 }  // namespace
 

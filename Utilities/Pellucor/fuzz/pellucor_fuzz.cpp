@@ -1,8 +1,10 @@
 // libFuzzer target: arbitrary bytes through the per-frame path of the command
 // line (check_frame, the RLE decoder, the packers), in process.
 //
-// Input: byte 0 and byte 1 pick a width and height of 0 to 15 pixels; the
-// rest is the frame file. A frame that the path accepts must have packed
+// Input: byte 0 picks a width of 0 to 63 pixels (wide enough for every
+// vector row loop), byte 1 a height of 0 to 15 and, in its high bits, the
+// row loops' instruction set where the processor has it; the rest is the
+// frame file. A frame that the path accepts must have packed
 // exactly 2 x width x height bytes that match a plain reference; a frame it
 // rejects must have left output_buffer alone. RLE frames are also decoded by
 // a plain pixel-at-a-time reference, which must agree on whether the frame is
@@ -18,8 +20,11 @@
 namespace {
 
 constexpr std::size_t GEOMETRY_BYTES = 2;
-constexpr unsigned MAX_SIDE = 16;
-constexpr std::size_t WATCHED_OUTPUT = PACKED_PIXEL_SIZE * MAX_SIDE * MAX_SIDE + 64;
+constexpr unsigned MAX_WIDTH = 64;
+constexpr unsigned MAX_HEIGHT = 16;
+constexpr unsigned PATH_SHIFT = 4;
+constexpr unsigned PATHS = 5;
+constexpr std::size_t WATCHED_OUTPUT = PACKED_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT + 64;
 constexpr std::uint8_t SENTINEL = 0xA5;
 
 unsigned reference_word(const std::uint8_t* pixel, bool gray)
@@ -31,7 +36,7 @@ unsigned reference_word(const std::uint8_t* pixel, bool gray)
     return (pixel[2] >> 3) << 10 | (pixel[1] >> 3) << 5 | pixel[0] >> 3;
 }
 
-std::uint8_t reference_pixels[COLOR_PIXEL_SIZE * MAX_SIDE * MAX_SIDE];
+std::uint8_t reference_pixels[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
 
 bool reference_rle(const std::uint8_t* file, std::size_t size, std::size_t pixels)
 {
@@ -69,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < GEOMETRY_BYTES) {
         return 0;
     }
-    video_width = data[0] % MAX_SIDE;
-    video_height = data[1] % MAX_SIDE;
+    video_width = data[0] % MAX_WIDTH;
+    video_height = data[1] % MAX_HEIGHT;
+    use_pack_path(static_cast<PackPath>((data[1] >> PATH_SHIFT) % PATHS));
     const std::size_t bytes_read = std::min(size - GEOMETRY_BYTES, INPUT_BUFFER_SIZE);
     std::memcpy(input_buffer, data + GEOMETRY_BYTES, bytes_read);
     std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);

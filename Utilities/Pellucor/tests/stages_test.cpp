@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -127,6 +128,38 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
             EXPECT_EQ(tga_pixels(pixels), c.pixels);
         }
         EXPECT_EQ(Bytes(input_buffer, input_buffer + TGA_HEADER_SIZE), Bytes(file.begin(), file.begin() + 18));
+    }
+}
+
+// Every packet length, run and raw: whole and followed by a 1-pixel run, or
+// after a 1-pixel run and cut short by the frame's end.
+TEST(Rle, EveryPacketLength)
+{
+    const Bytes other = {0x80, 9, 9, 9};
+    for (int count = 1; count <= 128; ++count) {
+        for (const bool run : {true, false}) {
+            Bytes packet = {static_cast<std::uint8_t>((run ? 0x80 : 0) | (count - 1))}, pixels;
+            for (int i = 0; i < count; ++i) {
+                const Bytes pixel = {static_cast<std::uint8_t>(run ? 1 : i), 2, static_cast<std::uint8_t>(count)};
+                if (!run || i == 0) packet.insert(packet.end(), pixel.begin(), pixel.end());
+                pixels.insert(pixels.end(), pixel.begin(), pixel.end());
+            }
+            for (const bool cut : {false, true}) {
+                SCOPED_TRACE(std::to_string(count) + (run ? " run" : " raw") + (cut ? " cut" : ""));
+                const int width = cut ? count : count + 1;
+                Bytes file = tga_header(10, width, 1, 24);
+                Bytes expected = cut ? Bytes{9, 9, 9} : Bytes{};
+                const Bytes& first = cut ? other : packet;
+                const Bytes& second = cut ? packet : other;
+                file.insert(file.end(), first.begin(), first.end());
+                file.insert(file.end(), second.begin(), second.end());
+                expected.insert(expected.end(), pixels.begin(), pixels.end() - (cut ? 3 : 0));
+                if (!cut) append(expected, {9, 9, 9});
+                load(file, width, 1);
+                ASSERT_TRUE(decompress_rle_frame(file.size()));
+                EXPECT_EQ(tga_pixels(static_cast<std::size_t>(width)), expected);
+            }
+        }
     }
 }
 
