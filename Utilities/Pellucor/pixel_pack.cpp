@@ -78,12 +78,14 @@ void pack_gray_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::
     }
 }
 
+#if defined(PELLUCOR_X86) || defined(PELLUCOR_NEON)
 // Hands the pixels after the first done to the plain loop.
 void finish_row(RowPacker plain, const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
                 std::size_t done, std::size_t pixel_size)
 {
     plain(source + pixel_size * done, packed + PACKED_PIXEL_SIZE * done, width - done, 0);
 }
+#endif
 
 #ifdef PELLUCOR_X86
 // x86 color packers work on pixels spread to 32-bit lanes, 0x00RRGGBB:
