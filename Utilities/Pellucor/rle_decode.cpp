@@ -41,29 +41,43 @@ constexpr std::size_t RLE_MAX_COUNT = RLE_COUNT_MASK + 1;
 constexpr std::size_t CHUNK_PIXELS = 16;
 constexpr std::size_t CHUNK_SIZE = CHUNK_PIXELS * COLOR_PIXEL_SIZE;
 constexpr std::size_t LONGEST_WRITE = RLE_MAX_COUNT / CHUNK_PIXELS * CHUNK_SIZE;
+constexpr std::size_t LONGEST_PACKET = 1 + COLOR_PIXEL_SIZE * RLE_MAX_COUNT;
+constexpr std::size_t SHORT_RUN_PIXELS = 16 / COLOR_PIXEL_SIZE;
 // Raw pixels are read in whole chunks too, from the packets' copy in
 // scratch_buffer, which has this much room past any packets.
 static_assert(SCRATCH_BUFFER_SIZE >= INPUT_BUFFER_SIZE + LONGEST_WRITE);
 
 #if defined(PELLUCOR_SSE2_CHUNKS)
+using Part = __m128i;
 struct Chunk {
-    __m128i part[3];
+    Part part[3];
 };
 
-// 16 copies of the pixel, built in one register by byte shifts: the pixel,
-// doubled, doubled again and once more fill the first 16 bytes; the other two
-// parts are the same bytes moved on by one and by two. The 4-byte load reads
-// a byte past the pixel, which scratch_buffer always has.
-Chunk run_chunk(const std::uint8_t* pixel)
+// The first 16 bytes of a run, built in one register by byte shifts: the
+// pixel, doubled, doubled again and once more. The 4-byte load reads a byte
+// past the pixel, which scratch_buffer always has.
+Part first_part(const std::uint8_t* pixel)
 {
     std::int32_t bytes = 0;
     std::memcpy(&bytes, pixel, sizeof bytes);
-    __m128i part = _mm_and_si128(_mm_cvtsi32_si128(bytes), _mm_cvtsi32_si128(0x00FFFFFF));
+    Part part = _mm_and_si128(_mm_cvtsi32_si128(bytes), _mm_cvtsi32_si128(0x00FFFFFF));
     part = _mm_or_si128(part, _mm_slli_si128(part, 3));
     part = _mm_or_si128(part, _mm_slli_si128(part, 6));
-    part = _mm_or_si128(part, _mm_slli_si128(part, 12));
+    return _mm_or_si128(part, _mm_slli_si128(part, 12));
+}
+
+// 16 copies of the pixel: the other two parts are the first moved on by one
+// and by two bytes.
+Chunk run_chunk(const std::uint8_t* pixel)
+{
+    const Part part = first_part(pixel);
     return {{part, _mm_or_si128(_mm_srli_si128(part, 1), _mm_slli_si128(part, 14)),
              _mm_or_si128(_mm_srli_si128(part, 2), _mm_slli_si128(part, 13))}};
+}
+
+void store_part(std::uint8_t* at, Part part)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), part);
 }
 
 Chunk load_chunk(const std::uint8_t* at)
@@ -80,20 +94,32 @@ void store_chunk(std::uint8_t* at, const Chunk& chunk)
     _mm_storeu_si128(parts + 2, chunk.part[2]);
 }
 #elif defined(PELLUCOR_NEON_CHUNKS)
+using Part = uint8x16_t;
 struct Chunk {
     uint8x16x3_t part;
 };
 
-// 16 copies of the pixel by table lookups into a load that starts with it
+// Copies of the pixel by table lookups into a load that starts with it
 // (scratch_buffer has room past any packet for the load).
+constexpr std::uint8_t SPREAD[3][16] = {{0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0},
+                                        {1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1},
+                                        {2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2}};
+
+Part first_part(const std::uint8_t* pixel)
+{
+    return vqtbl1q_u8(vld1q_u8(pixel), vld1q_u8(SPREAD[0]));
+}
+
 Chunk run_chunk(const std::uint8_t* pixel)
 {
-    static constexpr std::uint8_t SPREAD[3][16] = {{0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0},
-                                                    {1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1},
-                                                    {2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2}};
     const uint8x16_t loaded = vld1q_u8(pixel);
     return {{{vqtbl1q_u8(loaded, vld1q_u8(SPREAD[0])), vqtbl1q_u8(loaded, vld1q_u8(SPREAD[1])),
               vqtbl1q_u8(loaded, vld1q_u8(SPREAD[2]))}}};
+}
+
+void store_part(std::uint8_t* at, Part part)
+{
+    vst1q_u8(at, part);
 }
 
 Chunk load_chunk(const std::uint8_t* at)
@@ -108,9 +134,22 @@ void store_chunk(std::uint8_t* at, const Chunk& chunk)
     vst1q_u8(at + 32, chunk.part.val[2]);
 }
 #else
+constexpr std::size_t PART_SIZE = 16;
+struct Part {
+    std::uint8_t bytes[PART_SIZE];
+};
 struct Chunk {
     std::uint8_t bytes[CHUNK_SIZE];
 };
+
+Part first_part(const std::uint8_t* pixel)
+{
+    Part part;
+    for (std::size_t i = 0; i < PART_SIZE; ++i) {
+        part.bytes[i] = pixel[i % COLOR_PIXEL_SIZE];
+    }
+    return part;
+}
 
 Chunk run_chunk(const std::uint8_t* pixel)
 {
@@ -119,6 +158,11 @@ Chunk run_chunk(const std::uint8_t* pixel)
         chunk.bytes[i] = pixel[i % COLOR_PIXEL_SIZE];
     }
     return chunk;
+}
+
+void store_part(std::uint8_t* at, const Part& part)
+{
+    std::memcpy(at, part.bytes, PART_SIZE);
 }
 
 Chunk load_chunk(const std::uint8_t* at)
@@ -135,8 +179,13 @@ void store_chunk(std::uint8_t* at, const Chunk& chunk)
 #endif
 
 // Writes count copies of pixel at packed, which has LONGEST_WRITE bytes of room.
+// Most runs are short: up to 5 pixels fit the first 16 bytes of a chunk.
 void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count)
 {
+    if (count <= SHORT_RUN_PIXELS) {
+        store_part(packed, first_part(pixel));
+        return;
+    }
     const Chunk chunk = run_chunk(pixel);
     std::size_t done = 0;
     do {
@@ -169,8 +218,27 @@ bool decompress_rle_frame(std::size_t bytes_read)
     std::memcpy(scratch_buffer, input_buffer + TGA_HEADER_SIZE, packet_bytes);
     std::size_t read_at = 0;
     std::size_t write_at = TGA_HEADER_SIZE;
-    std::size_t pixels_left = pixels;
 
+    // While the packets hold more than the longest packet and the frame needs
+    // more than the longest packet gives, no packet can run short, be cut or
+    // reach the end of input_buffer: no packet needs a check of its own.
+    const std::size_t frame_end = TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * pixels;
+    while (packet_bytes - read_at > LONGEST_PACKET && frame_end - write_at > LONGEST_WRITE) {
+        const std::uint8_t packet = scratch_buffer[read_at];
+        const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
+        const std::uint8_t* source = scratch_buffer + read_at + 1;
+        if (packet & RLE_RUN_BIT) {
+            fill_run(input_buffer + write_at, source, count);
+            read_at += 1 + COLOR_PIXEL_SIZE;
+        } else {
+            copy_raw(input_buffer + write_at, source, count);
+            read_at += 1 + COLOR_PIXEL_SIZE * count;
+        }
+        write_at += COLOR_PIXEL_SIZE * count;
+    }
+
+    // The rest, packet by packet with every check.
+    std::size_t pixels_left = (frame_end - write_at) / COLOR_PIXEL_SIZE;
     while (pixels_left > 0) {
         if (read_at == packet_bytes) {
             return false;
