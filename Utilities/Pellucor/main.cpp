@@ -219,7 +219,7 @@ void refuse_output_that_is_a_frame(const char* pattern, char conversion, const c
     if (!file_identity(output_path, output)) {
         return;
     }
-    const std::int64_t last_to_look_at = conversion == NO_CONVERSION ? first_frame : last_frame;
+    const std::int64_t last_to_look_at = conversion == NO_CONVERSION ? std::min(first_frame, last_frame) : last_frame;
     char filename[FILENAME_SIZE];
     for (std::int64_t frame = first_frame; frame <= last_to_look_at; ++frame) {
         FileIdentity input {};
