@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times pellucor against the I/O floor and FFmpeg on generated sequences.
 
-    python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both] [--own-frames]
+    python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both]
+        [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg]
 
 BUILD_DIR holds a Release build (default: build). Each size is a sequence of
 frames in a temporary directory, the first half uncompressed and the second
@@ -14,8 +15,10 @@ Two modes, both reported by default:
              run before it;
   overwrite  each run writes over the previous run's output, as a user who
              converts again into the same file does.
-Pellucor and the floor alternate, run after run, with nothing between them;
-FFmpeg is timed in a loop of its own afterwards. Each program gets one
+Pellucor and the floor alternate, run after run, with nothing between them
+(with --baseline, another build's pellucor joins the alternation, for before
+and after figures from the same minutes); FFmpeg is timed in a loop of its
+own afterwards. Each program gets one
 warm-up run. Figures are medians of wall time and of CPU time (user + system
 of the child); the ratios are taken pair by pair, then their median and range.
 """
@@ -104,12 +107,14 @@ def ratio_text(ratios):
 
 
 def measure(commands, output, fresh, runs):
-    """Alternates pellucor and the floor, then times FFmpeg on its own."""
+    """Alternates pellucor, the baseline if any, and the floor, then times
+    FFmpeg on its own."""
     times = {name: [] for name in commands}
     for command in commands.values():
         timed(command, output, fresh)  # warm-up: frames into the page cache
+    alternating = [name for name in commands if name != "ffmpeg"]
     for _ in range(runs):
-        for name in ("pellucor", "floor"):
+        for name in alternating:
             times[name].append(timed(commands[name], output, fresh))
     if "ffmpeg" in commands:
         for _ in range(runs):
@@ -122,9 +127,11 @@ def report(times, count):
         wall = statistics.median(s[0] for s in samples)
         cpu = statistics.median(s[1] for s in samples)
         print(f"    {name:9} wall {wall * 1000:7.1f} ms  cpu {cpu * 1000:7.1f} ms  {count / wall:7.0f} fps")
-    pairs = list(zip(times["pellucor"], times["floor"]))
-    print(f"    pellucor / floor   wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
-          f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
+    for name in ("pellucor", "baseline"):
+        if name in times:
+            pairs = list(zip(times[name], times["floor"]))
+            print(f"    {name + ' / floor':18} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
+                  f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
     if "ffmpeg" in times:
         pellucor_wall = statistics.median(s[0] for s in times["pellucor"])
         ffmpeg_wall = statistics.median(s[0] for s in times["ffmpeg"])
@@ -138,10 +145,12 @@ def main():
     parser.add_argument("--mode", choices=["fresh", "overwrite", "both"], default="both")
     parser.add_argument("--own-frames", action="store_true", help="write the frames without FFmpeg")
     parser.add_argument("--no-ffmpeg", action="store_true", help="time only pellucor and the floor")
+    parser.add_argument("--baseline", help="another build directory whose pellucor joins the alternation")
     args = parser.parse_args()
     pellucor = os.path.join(args.build, "pellucor")
     floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", "pellucor_io_floor")
-    for program in (pellucor, floor):
+    baseline = os.path.join(args.baseline, "pellucor") if args.baseline else None
+    for program in filter(None, (pellucor, floor, baseline)):
         if not os.access(program, os.X_OK):
             sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
     ffmpeg = shutil.which("ffmpeg")
@@ -155,10 +164,10 @@ def main():
             pattern = os.path.join(folder, PATTERN)
             output = os.path.join(folder, "out.raw")
             geometry = ["1", str(count), str(width), str(height)]
-            commands = {
-                "pellucor": [pellucor, pattern, output] + geometry,
-                "floor": [floor, pattern, output] + geometry,
-            }
+            commands = {"pellucor": [pellucor, pattern, output] + geometry}
+            if baseline:
+                commands["baseline"] = [baseline, pattern, output] + geometry
+            commands["floor"] = [floor, pattern, output] + geometry
             if ffmpeg and not args.no_ffmpeg:
                 commands["ffmpeg"] = ["ffmpeg", "-v", "error", "-start_number", "1", "-i", pattern,
                                       "-frames:v", str(count), "-sws_flags", "neighbor", "-f", "rawvideo",
