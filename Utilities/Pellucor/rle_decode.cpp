@@ -223,18 +223,28 @@ bool decompress_rle_frame(std::size_t bytes_read)
     // more than the longest packet gives, no packet can run short, be cut or
     // reach the end of input_buffer: no packet needs a check of its own.
     const std::size_t frame_end = TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * pixels;
-    while (packet_bytes - read_at > LONGEST_PACKET && frame_end - write_at > LONGEST_WRITE) {
-        const std::uint8_t packet = scratch_buffer[read_at];
-        const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
-        const std::uint8_t* source = scratch_buffer + read_at + 1;
-        if (packet & RLE_RUN_BIT) {
-            fill_run(input_buffer + write_at, source, count);
-            read_at += 1 + COLOR_PIXEL_SIZE;
-        } else {
-            copy_raw(input_buffer + write_at, source, count);
-            read_at += 1 + COLOR_PIXEL_SIZE * count;
+    if (packet_bytes > LONGEST_PACKET && frame_end - write_at > LONGEST_WRITE) {
+        const std::uint8_t* read = scratch_buffer;
+        std::uint8_t* write = input_buffer + write_at;
+        const std::uint8_t* const read_limit = scratch_buffer + packet_bytes - LONGEST_PACKET;
+        std::uint8_t* const write_limit = input_buffer + frame_end - LONGEST_WRITE;
+        while (read < read_limit && write < write_limit) {
+            const std::uint8_t packet = *read;
+            const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
+            if (static_cast<std::uint8_t>(packet - RLE_RUN_BIT) < SHORT_RUN_PIXELS) {
+                store_part(write, first_part(read + 1));
+                read += 1 + COLOR_PIXEL_SIZE;
+            } else if (packet & RLE_RUN_BIT) {
+                fill_run(write, read + 1, count);
+                read += 1 + COLOR_PIXEL_SIZE;
+            } else {
+                copy_raw(write, read + 1, count);
+                read += 1 + COLOR_PIXEL_SIZE * count;
+            }
+            write += COLOR_PIXEL_SIZE * count;
         }
-        write_at += COLOR_PIXEL_SIZE * count;
+        read_at = static_cast<std::size_t>(read - scratch_buffer);
+        write_at = static_cast<std::size_t>(write - input_buffer);
     }
 
     // The rest, packet by packet with every check.

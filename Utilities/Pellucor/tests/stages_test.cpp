@@ -163,15 +163,16 @@ TEST(Rle, EveryPacketLength)
     }
 }
 
-// 18 + 3 x 333327 bytes leave the last packet, of 27 pixels, less than a
-// chunk of room at the end of input_buffer; a footer gives the packets slack.
+// 18 + 3 x 333327 bytes fill input_buffer but for 1 byte: the last packets
+// have less room than the longest packet writes, and go through the careful
+// loop; a footer gives the packets slack. Packets take every length in turn.
 TEST(Rle, FrameThatFillsInputBuffer)
 {
     constexpr int width = 333327;
     for (const bool last_is_run : {true, false}) {
         Bytes file = tga_header(10, width, 1, 24), expected;
         for (int packet = 0, left = width; left > 0; ++packet) {
-            const int count = std::min(left, 100);
+            const int count = std::min(left, packet % 128 + 1);  // every length, in the unchecked loop too
             left -= count;
             if ((packet % 2 == 0) == last_is_run) {
                 append(file, {static_cast<std::uint8_t>(0x80 | (count - 1)), static_cast<std::uint8_t>(packet), 1, 2});
