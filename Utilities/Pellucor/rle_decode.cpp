@@ -34,15 +34,16 @@ constexpr std::uint8_t RLE_COUNT_MASK = 0x7F;
 constexpr std::size_t RLE_MAX_COUNT = RLE_COUNT_MASK + 1;
 
 // Packets are written in whole chunks of 16 pixels (48 bytes), which may reach
-// past the packet's end for the next packet to overwrite: a run always as two
-// chunks, since most runs are short, a raw packet as one, and longer packets
-// as more. Where the frame has less room than the longest packet needs, the
-// pixels are written one by one instead.
+// past the packet's end for the next packet to overwrite: a run of up to 5
+// pixels, the most common kind, as one 16-byte part of a chunk, and other
+// packets a chunk at a time. Where the frame has less room than the longest
+// packet needs, the pixels are written one by one instead.
+constexpr std::size_t PART_SIZE = 16;
 constexpr std::size_t CHUNK_PIXELS = 16;
 constexpr std::size_t CHUNK_SIZE = CHUNK_PIXELS * COLOR_PIXEL_SIZE;
 constexpr std::size_t LONGEST_WRITE = RLE_MAX_COUNT / CHUNK_PIXELS * CHUNK_SIZE;
 constexpr std::size_t LONGEST_PACKET = 1 + COLOR_PIXEL_SIZE * RLE_MAX_COUNT;
-constexpr std::size_t SHORT_RUN_PIXELS = 16 / COLOR_PIXEL_SIZE;
+constexpr std::size_t SHORT_RUN_PIXELS = PART_SIZE / COLOR_PIXEL_SIZE;
 // Raw pixels are read in whole chunks too, from the packets' copy in
 // scratch_buffer, which has this much room past any packets.
 static_assert(SCRATCH_BUFFER_SIZE >= INPUT_BUFFER_SIZE + LONGEST_WRITE);
@@ -134,7 +135,6 @@ void store_chunk(std::uint8_t* at, const Chunk& chunk)
     vst1q_u8(at + 32, chunk.part.val[2]);
 }
 #else
-constexpr std::size_t PART_SIZE = 16;
 struct Part {
     std::uint8_t bytes[PART_SIZE];
 };
