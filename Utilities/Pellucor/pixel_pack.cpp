@@ -14,20 +14,15 @@
 // AVX2 or AVX-512 with VBMI on x86-64, picked at run time; NEON on aarch64,
 // which always has it). A vector packer does whole chunks of pixels and
 // leaves the rest of the row to the plain loop.
+#include <iterator>
+
 #include "frame_store.h"
 #include "pixel_pack.h"
+#include "vector_path.h"
 
-#if defined(__x86_64__) || defined(_M_X64)
-#define PELLUCOR_X86 1
+#ifdef PELLUCOR_X86
 #include <immintrin.h>
-#if defined(_MSC_VER) && !defined(__clang__)
-#include <intrin.h>
-#define PELLUCOR_TARGET(features)
-#else
-#define PELLUCOR_TARGET(features) __attribute__((target(features)))
-#endif
-#elif defined(__aarch64__) || defined(_M_ARM64)
-#define PELLUCOR_NEON 1
+#elif defined(PELLUCOR_NEON)
 #include <arm_neon.h>
 #endif
 
@@ -275,84 +270,35 @@ void pack_gray_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::s
 }
 #endif
 
-bool processor_has(PackPath path)
-{
-    switch (path) {
-    case PackPath::plain:
-        return true;
-#ifdef PELLUCOR_X86
-#if defined(_MSC_VER) && !defined(__clang__)
-    case PackPath::ssse3:
-    case PackPath::avx2:
-    case PackPath::avx512: {
-        // CPUID leaf 1 ECX: SSSE3 bit 9, OSXSAVE bit 27. Leaf 7 EBX: AVX2 bit 5,
-        // AVX-512F bit 16, AVX-512BW bit 30; ECX: AVX-512 VBMI bit 1. XCR0 says
-        // which registers the operating system saves.
-        int leaf1[4], leaf7[4];
-        __cpuid(leaf1, 1);
-        __cpuidex(leaf7, 7, 0);
-        const unsigned long long saved = (leaf1[2] & 1 << 27) ? _xgetbv(0) : 0;
-        if (path == PackPath::ssse3) return (leaf1[2] & 1 << 9) != 0;
-        if (path == PackPath::avx2) return (saved & 0x6) == 0x6 && (leaf7[1] & 1 << 5) != 0;
-        return (saved & 0xE6) == 0xE6 && (leaf7[1] & 1 << 16) != 0 && (leaf7[1] & 1 << 30) != 0 &&
-               (leaf7[2] & 1 << 1) != 0;
-    }
-#else
-    case PackPath::ssse3:
-        return __builtin_cpu_supports("ssse3");
-    case PackPath::avx2:
-        return __builtin_cpu_supports("avx2");
-    case PackPath::avx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512vbmi");
-#endif
-#endif
-#ifdef PELLUCOR_NEON
-    case PackPath::neon:
-        return true;
-#endif
-    default:
-        return false;
-    }
-}
-
 struct RowPackers {
-    PackPath path;
+    VectorPath path;
     RowPacker color;
     RowPacker gray;
 };
 
 constexpr RowPackers ROW_PACKERS[] = {
 #ifdef PELLUCOR_X86
-    {PackPath::avx512, pack_color_row_avx512, pack_gray_row_avx2},  // gray is bound by memory already
-    {PackPath::avx2, pack_color_row_avx2, pack_gray_row_avx2},
-    {PackPath::ssse3, pack_color_row_ssse3, pack_gray_row_plain},
+    {VectorPath::avx512, pack_color_row_avx512, pack_gray_row_avx2},  // gray is bound by memory already
+    {VectorPath::avx2, pack_color_row_avx2, pack_gray_row_avx2},
+    {VectorPath::ssse3, pack_color_row_ssse3, pack_gray_row_plain},
 #endif
 #ifdef PELLUCOR_NEON
-    {PackPath::neon, pack_color_row_neon, pack_gray_row_neon},
+    {VectorPath::neon, pack_color_row_neon, pack_gray_row_neon},
 #endif
-    {PackPath::plain, pack_color_row_plain, pack_gray_row_plain},
+    {VectorPath::plain, pack_color_row_plain, pack_gray_row_plain},
 };
 
-// The best row packers this processor runs, chosen on first use.
-const RowPackers* best_row_packers()
-{
-    for (const RowPackers& packers : ROW_PACKERS) {
-        if (processor_has(packers.path)) {
-            return &packers;
-        }
-    }
-    return nullptr;  // not reached: the plain loops always serve
-}
-
-const RowPackers* row_packers = nullptr;
-
+// The row packers of the path in use. The table ends with the plain loops,
+// which every build has.
 const RowPackers& current_row_packers()
 {
-    if (row_packers == nullptr) {
-        row_packers = best_row_packers();
+    const VectorPath path = vector_path();
+    for (const RowPackers& packers : ROW_PACKERS) {
+        if (packers.path == path) {
+            return packers;
+        }
     }
-    return *row_packers;
+    return ROW_PACKERS[std::size(ROW_PACKERS) - 1];
 }
 
 void pack_frame(RowPacker pack_row, std::size_t pixel_size)
@@ -367,22 +313,6 @@ void pack_frame(RowPacker pack_row, std::size_t pixel_size)
 }
 
 }  // namespace
-
-bool use_pack_path(PackPath path)
-{
-    for (const RowPackers& packers : ROW_PACKERS) {
-        if (packers.path == path && processor_has(path)) {
-            row_packers = &packers;
-            return true;
-        }
-    }
-    return false;
-}
-
-PackPath pack_path()
-{
-    return current_row_packers().path;
-}
 
 void pack_color_frame()
 {

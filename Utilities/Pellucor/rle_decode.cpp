@@ -11,20 +11,21 @@
 // The packets are first moved to scratch_buffer; the pixels are then decoded
 // from there straight behind the header in input_buffer, where the packers
 // expect an uncompressed frame. Runs and raw packets are written in fixed
-// 48-byte chunks (SSE2 on x86-64, NEON on aarch64, plain copies elsewhere).
+// chunks: 16 pixels in 16-byte parts (SSE2 on x86-64, NEON on aarch64, plain
+// copies elsewhere), or on x86-64 processors with AVX2, 32 pixels in 32-byte
+// parts where no packet needs a check.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "frame_store.h"
 #include "rle_decode.h"
+#include "vector_path.h"
 
-#if defined(__x86_64__) || defined(_M_X64)
-#include <emmintrin.h>
-#define PELLUCOR_SSE2_CHUNKS 1
-#elif defined(__aarch64__) || defined(_M_ARM64)
+#ifdef PELLUCOR_X86
+#include <immintrin.h>
+#elif defined(PELLUCOR_NEON)
 #include <arm_neon.h>
-#define PELLUCOR_NEON_CHUNKS 1
 #endif
 
 namespace {
@@ -33,22 +34,25 @@ constexpr std::uint8_t RLE_RUN_BIT = 0x80;
 constexpr std::uint8_t RLE_COUNT_MASK = 0x7F;
 constexpr std::size_t RLE_MAX_COUNT = RLE_COUNT_MASK + 1;
 
-// Packets are written in whole chunks of 16 pixels (48 bytes), which may reach
-// past the packet's end for the next packet to overwrite: a run of up to 5
-// pixels, the most common kind, as one 16-byte part of a chunk, and other
-// packets a chunk at a time. Where the frame has less room than the longest
-// packet needs, the pixels are written one by one instead.
+// Packets are written in whole chunks of 16 or 32 pixels (48 or 96 bytes),
+// which may reach past the packet's end for the next packet to overwrite: a
+// run of up to 5 pixels, the most common kind, as one 16-byte part, and other
+// packets a chunk at a time. Either chunk size writes at most LONGEST_WRITE
+// bytes for a packet. Where the frame has less room than that, the pixels are
+// written one by one instead.
 constexpr std::size_t PART_SIZE = 16;
 constexpr std::size_t CHUNK_PIXELS = 16;
 constexpr std::size_t CHUNK_SIZE = CHUNK_PIXELS * COLOR_PIXEL_SIZE;
+constexpr std::size_t WIDE_CHUNK_PIXELS = 32;
 constexpr std::size_t LONGEST_WRITE = RLE_MAX_COUNT / CHUNK_PIXELS * CHUNK_SIZE;
 constexpr std::size_t LONGEST_PACKET = 1 + COLOR_PIXEL_SIZE * RLE_MAX_COUNT;
 constexpr std::size_t SHORT_RUN_PIXELS = PART_SIZE / COLOR_PIXEL_SIZE;
+static_assert(RLE_MAX_COUNT % WIDE_CHUNK_PIXELS == 0 && RLE_MAX_COUNT % CHUNK_PIXELS == 0);
 // Raw pixels are read in whole chunks too, from the packets' copy in
 // scratch_buffer, which has this much room past any packets.
 static_assert(SCRATCH_BUFFER_SIZE >= INPUT_BUFFER_SIZE + LONGEST_WRITE);
 
-#if defined(PELLUCOR_SSE2_CHUNKS)
+#ifdef PELLUCOR_X86
 using Part = __m128i;
 struct Chunk {
     Part part[3];
@@ -81,10 +85,9 @@ void store_part(std::uint8_t* at, Part part)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at), part);
 }
 
-Chunk load_chunk(const std::uint8_t* at)
+Part load_part(const std::uint8_t* at)
 {
-    const auto* parts = reinterpret_cast<const __m128i*>(at);
-    return {{_mm_loadu_si128(parts), _mm_loadu_si128(parts + 1), _mm_loadu_si128(parts + 2)}};
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
 void store_chunk(std::uint8_t* at, const Chunk& chunk)
@@ -94,7 +97,7 @@ void store_chunk(std::uint8_t* at, const Chunk& chunk)
     _mm_storeu_si128(parts + 1, chunk.part[1]);
     _mm_storeu_si128(parts + 2, chunk.part[2]);
 }
-#elif defined(PELLUCOR_NEON_CHUNKS)
+#elif defined(PELLUCOR_NEON)
 using Part = uint8x16_t;
 struct Chunk {
     uint8x16x3_t part;
@@ -123,9 +126,9 @@ void store_part(std::uint8_t* at, Part part)
     vst1q_u8(at, part);
 }
 
-Chunk load_chunk(const std::uint8_t* at)
+Part load_part(const std::uint8_t* at)
 {
-    return {{{vld1q_u8(at), vld1q_u8(at + 16), vld1q_u8(at + 32)}}};
+    return vld1q_u8(at);
 }
 
 void store_chunk(std::uint8_t* at, const Chunk& chunk)
@@ -165,11 +168,11 @@ void store_part(std::uint8_t* at, const Part& part)
     std::memcpy(at, part.bytes, PART_SIZE);
 }
 
-Chunk load_chunk(const std::uint8_t* at)
+Part load_part(const std::uint8_t* at)
 {
-    Chunk chunk;
-    std::memcpy(chunk.bytes, at, CHUNK_SIZE);
-    return chunk;
+    Part part;
+    std::memcpy(part.bytes, at, PART_SIZE);
+    return part;
 }
 
 void store_chunk(std::uint8_t* at, const Chunk& chunk)
@@ -178,30 +181,149 @@ void store_chunk(std::uint8_t* at, const Chunk& chunk)
 }
 #endif
 
+// How a loop writes: runs and raw pixels in chunks of 16 pixels, as built
+// above.
+struct Chunks {
+    using Chunk = ::Chunk;
+    static constexpr std::size_t PIXELS = CHUNK_PIXELS;
+    static constexpr std::size_t COPY_BYTES = CHUNK_SIZE;
+    static Chunk run(const std::uint8_t* pixel) { return run_chunk(pixel); }
+    static void store(std::uint8_t* at, const Chunk& chunk) { store_chunk(at, chunk); }
+    static void copy(std::uint8_t* to, const std::uint8_t* from)
+    {
+        for (std::size_t i = 0; i < CHUNK_SIZE; i += PART_SIZE) {
+            store_part(to + i, load_part(from + i));
+        }
+    }
+};
+
+#ifdef PELLUCOR_X86
+// With AVX2: runs in chunks of 32 pixels, three 32-byte parts that each hold
+// the pixel's bytes in turn from where the part before ends, and raw pixels
+// 32 bytes at a time (whole chunks would write more than short packets need).
+struct SpreadIndex {
+    alignas(32) std::uint8_t part[3][32];
+};
+
+constexpr SpreadIndex make_spread_index()
+{
+    SpreadIndex index {};
+    for (std::size_t part = 0; part < 3; ++part) {
+        for (std::size_t i = 0; i < 32; ++i) {
+            index.part[part][i] = static_cast<std::uint8_t>((32 * part + i) % COLOR_PIXEL_SIZE);
+        }
+    }
+    return index;
+}
+
+constexpr SpreadIndex SPREAD_INDEX = make_spread_index();
+
+struct WideChunks {
+    struct Chunk {
+        __m256i part[3];
+    };
+    static constexpr std::size_t PIXELS = WIDE_CHUNK_PIXELS;
+    static constexpr std::size_t COPY_BYTES = sizeof(__m256i);
+
+    // Each 16-byte half of the broadcast holds the pixel in bytes 0 to 2.
+    PELLUCOR_TARGET("avx2") static Chunk run(const std::uint8_t* pixel)
+    {
+        std::int32_t bytes = 0;
+        std::memcpy(&bytes, pixel, sizeof bytes);
+        const __m256i spread = _mm256_broadcastsi128_si256(_mm_cvtsi32_si128(bytes));
+        const auto* index = reinterpret_cast<const __m256i*>(SPREAD_INDEX.part);
+        return {{_mm256_shuffle_epi8(spread, _mm256_load_si256(index)),
+                 _mm256_shuffle_epi8(spread, _mm256_load_si256(index + 1)),
+                 _mm256_shuffle_epi8(spread, _mm256_load_si256(index + 2))}};
+    }
+
+    PELLUCOR_TARGET("avx2") static void store(std::uint8_t* at, const Chunk& chunk)
+    {
+        auto* parts = reinterpret_cast<__m256i*>(at);
+        _mm256_storeu_si256(parts, chunk.part[0]);
+        _mm256_storeu_si256(parts + 1, chunk.part[1]);
+        _mm256_storeu_si256(parts + 2, chunk.part[2]);
+    }
+
+    PELLUCOR_TARGET("avx2") static void copy(std::uint8_t* to, const std::uint8_t* from)
+    {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+    }
+};
+#endif
+
 // Writes count copies of pixel at packed, which has LONGEST_WRITE bytes of room.
-// Most runs are short: up to 5 pixels fit the first 16 bytes of a chunk.
+template <typename ChunkSet>
 void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count)
 {
-    if (count <= SHORT_RUN_PIXELS) {
-        store_part(packed, first_part(pixel));
-        return;
-    }
-    const Chunk chunk = run_chunk(pixel);
+    const typename ChunkSet::Chunk chunk = ChunkSet::run(pixel);
     std::size_t done = 0;
     do {
-        store_chunk(packed + COLOR_PIXEL_SIZE * done, chunk);
-        done += CHUNK_PIXELS;
+        ChunkSet::store(packed + COLOR_PIXEL_SIZE * done, chunk);
+        done += ChunkSet::PIXELS;
     } while (done < count);
 }
 
 // Copies count pixels to packed, which has LONGEST_WRITE bytes of room.
+template <typename ChunkSet>
 void copy_raw(std::uint8_t* packed, const std::uint8_t* source, std::size_t count)
 {
     std::size_t done = 0;
     do {
-        store_chunk(packed + COLOR_PIXEL_SIZE * done, load_chunk(source + COLOR_PIXEL_SIZE * done));
-        done += CHUNK_PIXELS;
-    } while (done < count);
+        ChunkSet::copy(packed + done, source + done);
+        done += ChunkSet::COPY_BYTES;
+    } while (done < COLOR_PIXEL_SIZE * count);
+}
+
+// Where the packets are read and the pixels written.
+struct Cursor {
+    const std::uint8_t* read;
+    std::uint8_t* write;
+};
+
+// Decodes packets while the read position is before read_limit and the write
+// position before write_limit, which the caller sets so that no packet can run
+// short, be cut or reach the end of input_buffer: no packet needs a check.
+template <typename ChunkSet>
+Cursor decode_unchecked(Cursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit)
+{
+    while (at.read < read_limit && at.write < write_limit) {
+        const std::uint8_t packet = *at.read;
+        const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
+        if (static_cast<std::uint8_t>(packet - RLE_RUN_BIT) < SHORT_RUN_PIXELS) {
+            store_part(at.write, first_part(at.read + 1));
+            at.read += 1 + COLOR_PIXEL_SIZE;
+        } else if (packet & RLE_RUN_BIT) {
+            fill_run<ChunkSet>(at.write, at.read + 1, count);
+            at.read += 1 + COLOR_PIXEL_SIZE;
+        } else {
+            copy_raw<ChunkSet>(at.write, at.read + 1, count);
+            at.read += 1 + COLOR_PIXEL_SIZE * count;
+        }
+        at.write += COLOR_PIXEL_SIZE * count;
+    }
+    return at;
+}
+
+#ifdef PELLUCOR_X86
+PELLUCOR_TARGET_FLAT("avx2")
+Cursor decode_unchecked_avx2(Cursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit)
+{
+    return decode_unchecked<WideChunks>(at, read_limit, write_limit);
+}
+#endif
+
+// The unchecked loop for the vector path in use.
+Cursor decode_unchecked_fastest(Cursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit)
+{
+#ifdef PELLUCOR_X86
+    const VectorPath path = vector_path();
+    if (path == VectorPath::avx2 || path == VectorPath::avx512) {
+        return decode_unchecked_avx2(at, read_limit, write_limit);
+    }
+#endif
+    return decode_unchecked<Chunks>(at, read_limit, write_limit);
 }
 
 }  // namespace
@@ -221,30 +343,14 @@ bool decompress_rle_frame(std::size_t bytes_read)
 
     // While the packets hold more than the longest packet and the frame needs
     // more than the longest packet gives, no packet can run short, be cut or
-    // reach the end of input_buffer: no packet needs a check of its own.
+    // reach the end of input_buffer.
     const std::size_t frame_end = TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * pixels;
     if (packet_bytes > LONGEST_PACKET && frame_end - write_at > LONGEST_WRITE) {
-        const std::uint8_t* read = scratch_buffer;
-        std::uint8_t* write = input_buffer + write_at;
-        const std::uint8_t* const read_limit = scratch_buffer + packet_bytes - LONGEST_PACKET;
-        std::uint8_t* const write_limit = input_buffer + frame_end - LONGEST_WRITE;
-        while (read < read_limit && write < write_limit) {
-            const std::uint8_t packet = *read;
-            const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
-            if (static_cast<std::uint8_t>(packet - RLE_RUN_BIT) < SHORT_RUN_PIXELS) {
-                store_part(write, first_part(read + 1));
-                read += 1 + COLOR_PIXEL_SIZE;
-            } else if (packet & RLE_RUN_BIT) {
-                fill_run(write, read + 1, count);
-                read += 1 + COLOR_PIXEL_SIZE;
-            } else {
-                copy_raw(write, read + 1, count);
-                read += 1 + COLOR_PIXEL_SIZE * count;
-            }
-            write += COLOR_PIXEL_SIZE * count;
-        }
-        read_at = static_cast<std::size_t>(read - scratch_buffer);
-        write_at = static_cast<std::size_t>(write - input_buffer);
+        const Cursor at = decode_unchecked_fastest({scratch_buffer, input_buffer + write_at},
+                                                   scratch_buffer + packet_bytes - LONGEST_PACKET,
+                                                   input_buffer + frame_end - LONGEST_WRITE);
+        read_at = static_cast<std::size_t>(at.read - scratch_buffer);
+        write_at = static_cast<std::size_t>(at.write - input_buffer);
     }
 
     // The rest, packet by packet with every check.
@@ -266,7 +372,7 @@ bool decompress_rle_frame(std::size_t bytes_read)
                 return false;
             }
             if (room) {
-                fill_run(packed, source, count);
+                fill_run<Chunks>(packed, source, count);
             } else {
                 for (std::size_t i = 0; i < count; ++i) {
                     std::memcpy(packed + COLOR_PIXEL_SIZE * i, source, COLOR_PIXEL_SIZE);
@@ -278,7 +384,7 @@ bool decompress_rle_frame(std::size_t bytes_read)
                 return false;
             }
             if (room) {
-                copy_raw(packed, source, count);
+                copy_raw<Chunks>(packed, source, count);
             } else {
                 std::memcpy(packed, source, size);
             }

@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
+#include <string>
 
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
+#include "vector_path.h"
 
 namespace {
 
@@ -39,14 +42,24 @@ void fill_random(std::size_t bytes)
     }
 }
 
-constexpr PackPath PATHS[] = {PackPath::plain, PackPath::ssse3, PackPath::avx2, PackPath::avx512, PackPath::neon};
+constexpr VectorPath PATHS[] = {VectorPath::plain, VectorPath::ssse3, VectorPath::avx2, VectorPath::avx512, VectorPath::neon};
 constexpr const char* PATH_NAMES[] = {"plain", "ssse3", "avx2", "avx512", "neon"};
+
+// Makes the stages use the path that argument names; false, with the
+// benchmark skipped, where the processor does not have it.
+bool use_path_of(benchmark::State& state, int argument)
+{
+    if (!use_vector_path(PATHS[state.range(argument)])) {
+        state.SkipWithError("not on this processor");
+        return false;
+    }
+    return true;
+}
 
 void pack(benchmark::State& state, void (*packer)(), std::size_t pixel_size)
 {
-    const PackPath best = pack_path();
-    if (!use_pack_path(PATHS[state.range(1)])) {
-        state.SkipWithError("not on this processor");
+    const VectorPath best = vector_path();
+    if (!use_path_of(state, 1)) {
         return;
     }
     state.SetLabel(PATH_NAMES[state.range(1)]);
@@ -61,7 +74,7 @@ void pack(benchmark::State& state, void (*packer)(), std::size_t pixel_size)
         benchmark::ClobberMemory();
     }
     count_pixels(state, pixels);
-    use_pack_path(best);
+    use_vector_path(best);
 }
 
 void BM_pack_color_frame(benchmark::State& state)
@@ -120,9 +133,15 @@ std::size_t make_rle_frame(const Mix& mix, std::size_t pixels, std::uint8_t* fil
 
 std::uint8_t rle_file[INPUT_BUFFER_SIZE];
 
-// Times the decoder on the file_size bytes of rle_file, at the current geometry.
-void decode(benchmark::State& state, std::size_t file_size)
+// Times the decoder on the file_size bytes of rle_file, at the current
+// geometry, on the path of the last argument: plain (16-byte parts) or avx2
+// (32-byte parts).
+void decode(benchmark::State& state, std::size_t file_size, int path_argument)
 {
+    const VectorPath best = vector_path();
+    if (!use_path_of(state, path_argument)) {
+        return;
+    }
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(input_buffer, rle_file, file_size);
@@ -135,7 +154,10 @@ void decode(benchmark::State& state, std::size_t file_size)
         benchmark::ClobberMemory();
     }
     count_pixels(state, video_pixel_count());
+    use_vector_path(best);
 }
+
+constexpr std::int64_t DECODER_PATHS[] = {0, 2};  // indices into PATHS
 
 void BM_decompress_rle_frame(benchmark::State& state)
 {
@@ -144,10 +166,12 @@ void BM_decompress_rle_frame(benchmark::State& state)
     video_width = size.width;
     video_height = size.height;
     const std::size_t file_size = make_rle_frame(mix, video_pixel_count(), rle_file);
-    state.SetLabel(mix.name);
-    decode(state, file_size);
+    state.SetLabel(std::string(mix.name) + " " + PATH_NAMES[state.range(2)]);
+    decode(state, file_size, 2);
 }
-BENCHMARK(BM_decompress_rle_frame)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"mix", "size"});
+BENCHMARK(BM_decompress_rle_frame)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}, {std::begin(DECODER_PATHS), std::end(DECODER_PATHS)}})
+    ->ArgNames({"mix", "size", "path"});
 
 void BM_decompress_rle_file(benchmark::State& state)
 {
@@ -162,10 +186,10 @@ void BM_decompress_rle_file(benchmark::State& state)
     constexpr std::size_t TGA_WIDTH_OFFSET = 12, TGA_HEIGHT_OFFSET = 14;
     video_width = rle_file[TGA_WIDTH_OFFSET] | rle_file[TGA_WIDTH_OFFSET + 1] << 8;
     video_height = rle_file[TGA_HEIGHT_OFFSET] | rle_file[TGA_HEIGHT_OFFSET + 1] << 8;
-    state.SetLabel(path);
-    decode(state, file_size);
+    state.SetLabel(std::string(path) + " " + PATH_NAMES[state.range(0)]);
+    decode(state, file_size, 0);
 }
-BENCHMARK(BM_decompress_rle_file);
+BENCHMARK(BM_decompress_rle_file)->ArgsProduct({{std::begin(DECODER_PATHS), std::end(DECODER_PATHS)}})->ArgNames({"path"});
 
 }  // namespace
 

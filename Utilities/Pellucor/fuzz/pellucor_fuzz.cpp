@@ -16,6 +16,7 @@
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
+#include "vector_path.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     video_width = data[0] % MAX_WIDTH;
     video_height = data[1] % MAX_HEIGHT;
-    use_pack_path(static_cast<PackPath>((data[1] >> PATH_SHIFT) % PATHS));
+    use_vector_path(static_cast<VectorPath>((data[1] >> PATH_SHIFT) % PATHS));
     const std::size_t bytes_read = std::min(size - GEOMETRY_BYTES, INPUT_BUFFER_SIZE);
     std::memcpy(input_buffer, data + GEOMETRY_BYTES, bytes_read);
     std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);

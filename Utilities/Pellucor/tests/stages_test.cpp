@@ -9,9 +9,28 @@
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
+#include "vector_path.h"
 #include "tga.h"
 
 namespace {
+
+constexpr VectorPath ALL_PATHS[] = {VectorPath::plain, VectorPath::ssse3, VectorPath::avx2, VectorPath::avx512,
+                                    VectorPath::neon};
+
+// Runs check on every path that this build and processor have, then goes back
+// to the best one.
+template <typename Check>
+void on_every_path(Check check)
+{
+    const VectorPath best = vector_path();
+    for (const VectorPath path : ALL_PATHS) {
+        if (use_vector_path(path)) {
+            SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
+            check();
+        }
+    }
+    use_vector_path(best);
+}
 
 void load(const Bytes& file, int width, int height)
 {
@@ -51,9 +70,7 @@ TEST(Packers, EveryPathMatchesReference)
     for (std::size_t i = 0; i < INPUT_BUFFER_SIZE; ++i) {
         input_buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
     }
-    const PackPath best = pack_path();
-    for (const PackPath path : {PackPath::plain, PackPath::ssse3, PackPath::avx2, PackPath::avx512, PackPath::neon}) {
-        if (!use_pack_path(path)) continue;
+    on_every_path([&] {
         for (const bool gray : {false, true}) {
             for (const auto& [width, height] : sizes) {
                 video_width = width;
@@ -66,14 +83,13 @@ TEST(Packers, EveryPathMatchesReference)
                         const unsigned word = gray ? (p[0] >> 3) << 11 | (p[0] >> 2) << 5 | p[0] >> 3
                                                    : (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
                         const std::uint8_t* out = output_buffer + (y * width + x) * 2;
-                        ASSERT_EQ(out[0] | out[1] << 8, word) << static_cast<int>(path) << (gray ? " gray " : " color ")
-                                                              << width << "x" << height << " at " << x << "," << y;
+                        ASSERT_EQ(out[0] | out[1] << 8, word) << (gray ? "gray " : "color ") << width << "x"
+                                                              << height << " at " << x << "," << y;
                     }
                 }
             }
         }
-    }
-    use_pack_path(best);
+    });
 }
 
 TEST(Packers, ZeroSizeWritesNothing)
@@ -165,29 +181,32 @@ TEST(Rle, EveryPacketLength)
 
 // 18 + 3 x 333327 bytes fill input_buffer but for 1 byte: the last packets
 // have less room than the longest packet writes, and go through the careful
-// loop; a footer gives the packets slack. Packets take every length in turn.
+// loop; a footer gives the packets slack. Packets take every length in turn,
+// through the unchecked loop of every path.
 TEST(Rle, FrameThatFillsInputBuffer)
 {
     constexpr int width = 333327;
-    for (const bool last_is_run : {true, false}) {
-        Bytes file = tga_header(10, width, 1, 24), expected;
-        for (int packet = 0, left = width; left > 0; ++packet) {
-            const int count = std::min(left, packet % 128 + 1);  // every length, in the unchecked loop too
-            left -= count;
-            if ((packet % 2 == 0) == last_is_run) {
-                append(file, {static_cast<std::uint8_t>(0x80 | (count - 1)), static_cast<std::uint8_t>(packet), 1, 2});
-                for (int i = 0; i < count; ++i) expected.insert(expected.end(), file.end() - 3, file.end());
-            } else {
-                file.push_back(static_cast<std::uint8_t>(count - 1));
-                for (int i = 0; i < count * 3; ++i) file.push_back(static_cast<std::uint8_t>(i + packet));
-                expected.insert(expected.end(), file.end() - count * 3, file.end());
+    on_every_path([&] {
+        for (const bool last_is_run : {true, false}) {
+            Bytes file = tga_header(10, width, 1, 24), expected;
+            for (int packet = 0, left = width; left > 0; ++packet) {
+                const int count = std::min(left, packet % 128 + 1);  // every length, in the unchecked loop too
+                left -= count;
+                if ((packet % 2 == 0) == last_is_run) {
+                    append(file, {static_cast<std::uint8_t>(0x80 | (count - 1)), static_cast<std::uint8_t>(packet), 1, 2});
+                    for (int i = 0; i < count; ++i) expected.insert(expected.end(), file.end() - 3, file.end());
+                } else {
+                    file.push_back(static_cast<std::uint8_t>(count - 1));
+                    for (int i = 0; i < count * 3; ++i) file.push_back(static_cast<std::uint8_t>(i + packet));
+                    expected.insert(expected.end(), file.end() - count * 3, file.end());
+                }
             }
+            file.resize(file.size() + 64);
+            load(file, width, 1);
+            ASSERT_TRUE(decompress_rle_frame(file.size()));
+            EXPECT_EQ(tga_pixels(width), expected);
         }
-        file.resize(file.size() + 64);
-        load(file, width, 1);
-        ASSERT_TRUE(decompress_rle_frame(file.size()));
-        EXPECT_EQ(tga_pixels(width), expected);
-    }
+    });
 }
 
 }  // namespace
