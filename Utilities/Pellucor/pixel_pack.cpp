@@ -158,51 +158,67 @@ void pack_color_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 // AVX-512 with VBMI works on 32 pixels in 16-bit lanes, gathered from two
-// 64-byte loads by byte permutes: GB = G << 8 | B and RG = R << 8 | G, then
+// 64-byte vectors by byte permutes: GB = G << 8 | B and RG = R << 8 | G, then
 //   word = (GB >> 3 & 0x001F) | (GB >> 6 & 0x03E0) | (RG >> 1 & 0x7C00)
-// merged with bitwise selects (ternary logic 0xD8: mask ? b : a).
+// merged with bitwise selects (ternary logic 0xD8: mask ? b : a). The main
+// loop loads 64 pixels as three vectors and permutes twice: pixels 0-31 from
+// the first two, 32-63 from the last two, whose indices are 32 bytes on.
 constexpr int BLEND = 0xD8;
-constexpr std::size_t VBMI_CHUNK = 32;
-constexpr std::size_t VBMI_LOAD_BYTES = 128;
+constexpr std::size_t VBMI_PIXELS = 32;
+constexpr std::size_t VBMI_VECTOR = 64;
+constexpr std::size_t VBMI_SECOND_HALF = 32;
 
 struct ByteIndex {
-    alignas(64) std::uint8_t green_blue[64];
-    alignas(64) std::uint8_t red_green[64];
+    alignas(64) std::uint8_t green_blue[2][64];
+    alignas(64) std::uint8_t red_green[2][64];
 };
 
 constexpr ByteIndex make_byte_index()
 {
     ByteIndex index {};
-    for (std::size_t pixel = 0; pixel < VBMI_CHUNK; ++pixel) {
-        const auto at = static_cast<std::uint8_t>(COLOR_PIXEL_SIZE * pixel);
-        index.green_blue[2 * pixel] = at;
-        index.green_blue[2 * pixel + 1] = static_cast<std::uint8_t>(at + 1);
-        index.red_green[2 * pixel] = static_cast<std::uint8_t>(at + 1);
-        index.red_green[2 * pixel + 1] = static_cast<std::uint8_t>(at + 2);
+    for (std::size_t half = 0; half < 2; ++half) {
+        for (std::size_t pixel = 0; pixel < VBMI_PIXELS; ++pixel) {
+            const auto at = static_cast<std::uint8_t>(COLOR_PIXEL_SIZE * pixel + half * VBMI_SECOND_HALF);
+            index.green_blue[half][2 * pixel] = at;
+            index.green_blue[half][2 * pixel + 1] = static_cast<std::uint8_t>(at + 1);
+            index.red_green[half][2 * pixel] = static_cast<std::uint8_t>(at + 1);
+            index.red_green[half][2 * pixel + 1] = static_cast<std::uint8_t>(at + 2);
+        }
     }
     return index;
 }
 
 constexpr ByteIndex BYTE_INDEX = make_byte_index();
 
+// The 32 words of the pixels that the indices of half pick from low and high.
+PELLUCOR_TARGET("avx512f,avx512bw,avx512vbmi")
+void store_words_avx512(std::uint8_t* packed, __m512i low, __m512i high, std::size_t half)
+{
+    const __m512i green_blue = _mm512_permutex2var_epi8(low, _mm512_load_si512(BYTE_INDEX.green_blue[half]), high);
+    const __m512i red_green = _mm512_permutex2var_epi8(low, _mm512_load_si512(BYTE_INDEX.red_green[half]), high);
+    const __m512i blue_green = _mm512_ternarylogic_epi32(_mm512_srli_epi16(green_blue, BLUE_SHIFT),
+                                                         _mm512_srli_epi16(green_blue, GREEN_SHIFT),
+                                                         _mm512_set1_epi16(GREEN_FIELD), BLEND);
+    // Bit 15 comes from RG >> 1, where it is always 0.
+    _mm512_storeu_si512(packed, _mm512_ternarylogic_epi32(blue_green, _mm512_srli_epi16(red_green, 1),
+                                                          _mm512_set1_epi16(static_cast<short>(0xFC00)), BLEND));
+}
+
 PELLUCOR_TARGET("avx512f,avx512bw,avx512vbmi")
 void pack_color_row_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable)
 {
-    const __m512i green_blue_index = _mm512_load_si512(BYTE_INDEX.green_blue);
-    const __m512i red_green_index = _mm512_load_si512(BYTE_INDEX.red_green);
-    const __m512i green_field = _mm512_set1_epi16(GREEN_FIELD);
-    const __m512i red_field = _mm512_set1_epi16(static_cast<short>(0xFC00));
+    constexpr std::size_t BLOCK = 2 * VBMI_PIXELS;
     std::size_t x = 0;
-    for (; x + VBMI_CHUNK <= width && COLOR_PIXEL_SIZE * x + VBMI_LOAD_BYTES <= readable; x += VBMI_CHUNK) {
+    for (; x + BLOCK <= width && COLOR_PIXEL_SIZE * (x + BLOCK) <= readable; x += BLOCK) {
         const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
-        const __m512i first = _mm512_loadu_si512(at), second = _mm512_loadu_si512(at + 64);
-        const __m512i green_blue = _mm512_permutex2var_epi8(first, green_blue_index, second);
-        const __m512i red_green = _mm512_permutex2var_epi8(first, red_green_index, second);
-        const __m512i low = _mm512_ternarylogic_epi32(_mm512_srli_epi16(green_blue, BLUE_SHIFT),
-                                                      _mm512_srli_epi16(green_blue, GREEN_SHIFT), green_field, BLEND);
-        // Bit 15 comes from RG >> 1, where it is always 0.
-        const __m512i words = _mm512_ternarylogic_epi32(low, _mm512_srli_epi16(red_green, 1), red_field, BLEND);
-        _mm512_storeu_si512(packed + PACKED_PIXEL_SIZE * x, words);
+        const __m512i first = _mm512_loadu_si512(at), second = _mm512_loadu_si512(at + VBMI_VECTOR),
+                      third = _mm512_loadu_si512(at + 2 * VBMI_VECTOR);
+        store_words_avx512(packed + PACKED_PIXEL_SIZE * x, first, second, 0);
+        store_words_avx512(packed + PACKED_PIXEL_SIZE * (x + VBMI_PIXELS), second, third, 1);
+    }
+    for (; x + VBMI_PIXELS <= width && COLOR_PIXEL_SIZE * x + 2 * VBMI_VECTOR <= readable; x += VBMI_PIXELS) {
+        const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+        store_words_avx512(packed + PACKED_PIXEL_SIZE * x, _mm512_loadu_si512(at), _mm512_loadu_si512(at + VBMI_VECTOR), 0);
     }
     finish_row(pack_color_row_plain, source, packed, width, x, COLOR_PIXEL_SIZE);
 }
