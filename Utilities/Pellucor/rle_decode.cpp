@@ -58,14 +58,20 @@ struct Chunk {
     Part part[3];
 };
 
-// The first 16 bytes of a run, built in one register by byte shifts: the
-// pixel, doubled, doubled again and once more. The 4-byte load reads a byte
-// past the pixel, which scratch_buffer always has.
-Part first_part(const std::uint8_t* pixel)
+// The pixel in bytes 0 to 2, and the byte after it (scratch_buffer always has
+// one there).
+Part pixel_bytes(const std::uint8_t* pixel)
 {
     std::int32_t bytes = 0;
     std::memcpy(&bytes, pixel, sizeof bytes);
-    Part part = _mm_and_si128(_mm_cvtsi32_si128(bytes), _mm_cvtsi32_si128(0x00FFFFFF));
+    return _mm_cvtsi32_si128(bytes);
+}
+
+// The first 16 bytes of a run, built in one register by byte shifts: the
+// pixel, doubled, doubled again and once more.
+Part first_part(const std::uint8_t* pixel)
+{
+    Part part = _mm_and_si128(pixel_bytes(pixel), _mm_cvtsi32_si128(0x00FFFFFF));
     part = _mm_or_si128(part, _mm_slli_si128(part, 3));
     part = _mm_or_si128(part, _mm_slli_si128(part, 6));
     return _mm_or_si128(part, _mm_slli_si128(part, 12));
@@ -187,6 +193,7 @@ struct Chunks {
     using Chunk = ::Chunk;
     static constexpr std::size_t PIXELS = CHUNK_PIXELS;
     static constexpr std::size_t COPY_BYTES = CHUNK_SIZE;
+    static void short_run(std::uint8_t* at, const std::uint8_t* pixel) { store_part(at, first_part(pixel)); }
     static Chunk run(const std::uint8_t* pixel) { return run_chunk(pixel); }
     static void store(std::uint8_t* at, const Chunk& chunk) { store_chunk(at, chunk); }
     static void copy(std::uint8_t* to, const std::uint8_t* from)
@@ -225,12 +232,17 @@ struct WideChunks {
     static constexpr std::size_t PIXELS = WIDE_CHUNK_PIXELS;
     static constexpr std::size_t COPY_BYTES = sizeof(__m256i);
 
+    // A run of up to 5 pixels: one shuffle of the pixel's bytes.
+    PELLUCOR_TARGET("avx2") static void short_run(std::uint8_t* at, const std::uint8_t* pixel)
+    {
+        const __m128i index = _mm_load_si128(reinterpret_cast<const __m128i*>(SPREAD_INDEX.part[0]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_shuffle_epi8(pixel_bytes(pixel), index));
+    }
+
     // Each 16-byte half of the broadcast holds the pixel in bytes 0 to 2.
     PELLUCOR_TARGET("avx2") static Chunk run(const std::uint8_t* pixel)
     {
-        std::int32_t bytes = 0;
-        std::memcpy(&bytes, pixel, sizeof bytes);
-        const __m256i spread = _mm256_broadcastsi128_si256(_mm_cvtsi32_si128(bytes));
+        const __m256i spread = _mm256_broadcastsi128_si256(pixel_bytes(pixel));
         const auto* index = reinterpret_cast<const __m256i*>(SPREAD_INDEX.part);
         return {{_mm256_shuffle_epi8(spread, _mm256_load_si256(index)),
                  _mm256_shuffle_epi8(spread, _mm256_load_si256(index + 1)),
@@ -292,7 +304,7 @@ Cursor decode_unchecked(Cursor at, const std::uint8_t* read_limit, const std::ui
         const std::uint8_t packet = *at.read;
         const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
         if (static_cast<std::uint8_t>(packet - RLE_RUN_BIT) < SHORT_RUN_PIXELS) {
-            store_part(at.write, first_part(at.read + 1));
+            ChunkSet::short_run(at.write, at.read + 1);
             at.read += 1 + COLOR_PIXEL_SIZE;
         } else if (packet & RLE_RUN_BIT) {
             fill_run<ChunkSet>(at.write, at.read + 1, count);
