@@ -191,11 +191,13 @@ void store_chunk(std::uint8_t* at, const Chunk& chunk)
 // above.
 struct Chunks {
     using Chunk = ::Chunk;
-    static constexpr std::size_t PIXELS = CHUNK_PIXELS;
+    static constexpr std::size_t CHUNK_BYTES = CHUNK_SIZE;
     static constexpr std::size_t COPY_BYTES = CHUNK_SIZE;
     static void short_run(std::uint8_t* at, const std::uint8_t* pixel) { store_part(at, first_part(pixel)); }
     static Chunk run(const std::uint8_t* pixel) { return run_chunk(pixel); }
     static void store(std::uint8_t* at, const Chunk& chunk) { store_chunk(at, chunk); }
+    // Short of a whole chunk, the whole chunk: 16-byte parts gain nothing here.
+    static void store_start(std::uint8_t* at, const Chunk& chunk, std::size_t) { store_chunk(at, chunk); }
     static void copy(std::uint8_t* to, const std::uint8_t* from)
     {
         for (std::size_t i = 0; i < CHUNK_SIZE; i += PART_SIZE) {
@@ -229,7 +231,7 @@ struct WideChunks {
     struct Chunk {
         __m256i part[3];
     };
-    static constexpr std::size_t PIXELS = WIDE_CHUNK_PIXELS;
+    static constexpr std::size_t CHUNK_BYTES = WIDE_CHUNK_PIXELS * COLOR_PIXEL_SIZE;
     static constexpr std::size_t COPY_BYTES = sizeof(__m256i);
 
     // A run of up to 5 pixels: one shuffle of the pixel's bytes.
@@ -257,6 +259,19 @@ struct WideChunks {
         _mm256_storeu_si256(parts + 2, chunk.part[2]);
     }
 
+    // The parts of the chunk that the first bytes (1 to CHUNK_BYTES) reach.
+    PELLUCOR_TARGET("avx2") static void store_start(std::uint8_t* at, const Chunk& chunk, std::size_t bytes)
+    {
+        auto* parts = reinterpret_cast<__m256i*>(at);
+        _mm256_storeu_si256(parts, chunk.part[0]);
+        if (bytes > COPY_BYTES) {
+            _mm256_storeu_si256(parts + 1, chunk.part[1]);
+        }
+        if (bytes > 2 * COPY_BYTES) {
+            _mm256_storeu_si256(parts + 2, chunk.part[2]);
+        }
+    }
+
     PELLUCOR_TARGET("avx2") static void copy(std::uint8_t* to, const std::uint8_t* from)
     {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
@@ -265,16 +280,18 @@ struct WideChunks {
 };
 #endif
 
-// Writes count copies of pixel at packed, which has LONGEST_WRITE bytes of room.
+// Writes count copies of pixel at packed, which has LONGEST_WRITE bytes of
+// room: whole chunks, then of the last chunk only the parts the run reaches.
 template <typename ChunkSet>
 void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count)
 {
     const typename ChunkSet::Chunk chunk = ChunkSet::run(pixel);
+    const std::size_t bytes = COLOR_PIXEL_SIZE * count;
     std::size_t done = 0;
-    do {
-        ChunkSet::store(packed + COLOR_PIXEL_SIZE * done, chunk);
-        done += ChunkSet::PIXELS;
-    } while (done < count);
+    for (; bytes - done > ChunkSet::CHUNK_BYTES; done += ChunkSet::CHUNK_BYTES) {
+        ChunkSet::store(packed + done, chunk);
+    }
+    ChunkSet::store_start(packed + done, chunk, bytes - done);
 }
 
 // Copies count pixels to packed, which has LONGEST_WRITE bytes of room.
