@@ -34,12 +34,12 @@ constexpr std::uint8_t RLE_RUN_BIT = 0x80;
 constexpr std::uint8_t RLE_COUNT_MASK = 0x7F;
 constexpr std::size_t RLE_MAX_COUNT = RLE_COUNT_MASK + 1;
 
-// Packets are written in whole chunks of 16 or 32 pixels (48 or 96 bytes),
-// which may reach past the packet's end for the next packet to overwrite: a
-// run of up to 5 pixels, the most common kind, as one 16-byte part, and other
-// packets a chunk at a time. Either chunk size writes at most LONGEST_WRITE
-// bytes for a packet. Where the frame has less room than that, the pixels are
-// written one by one instead.
+// Packets are written in whole chunks of 16 or 32 pixels (48 or 96 bytes) or
+// in parts of them, which may reach past the packet's end for the next packet
+// to overwrite: a run of up to 5 pixels, the most common kind, as one 16-byte
+// part, and other packets a chunk or a 32-byte part at a time. Either way a
+// packet writes at most LONGEST_WRITE bytes. Where the frame has less room
+// than that, the pixels are written one by one instead.
 constexpr std::size_t PART_SIZE = 16;
 constexpr std::size_t CHUNK_PIXELS = 16;
 constexpr std::size_t CHUNK_SIZE = CHUNK_PIXELS * COLOR_PIXEL_SIZE;
