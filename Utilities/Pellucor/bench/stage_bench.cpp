@@ -4,15 +4,21 @@
 //   pellucor_stage_bench [--benchmark_filter=REGEX]
 //
 // With PELLUCOR_BENCH_FRAME naming an RLE TGA file (an FFmpeg render, say),
-// the decoder is also timed on that frame, at the size its header gives.
+// or a folder of them, the decoder is also timed on those frames in turn, at
+// the size the first one's header gives. One frame decoded again and again
+// flatters the decoder, whose branches come to learn it; a folder of a few
+// hundred frames does not.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "frame_store.h"
 #include "pixel_pack.h"
@@ -133,20 +139,24 @@ std::size_t make_rle_frame(const Mix& mix, std::size_t pixels, std::uint8_t* fil
 
 std::uint8_t rle_file[INPUT_BUFFER_SIZE];
 
-// Times the decoder on the file_size bytes of rle_file, at the current
-// geometry, on the path of the last argument: plain (16-byte parts) or avx2
-// (32-byte parts).
-void decode(benchmark::State& state, std::size_t file_size, int path_argument)
+using Frame = std::vector<std::uint8_t>;
+
+// Times the decoder on the frames in turn, at the current geometry, on the
+// path of the last argument: plain (16-byte parts) or avx2 (32-byte parts).
+void decode(benchmark::State& state, const std::vector<Frame>& frames, int path_argument)
 {
     const VectorPath best = vector_path();
     if (!use_path_of(state, path_argument)) {
         return;
     }
+    std::size_t next = 0;
     for (auto _ : state) {
+        const Frame& frame = frames[next];
+        next = (next + 1) % frames.size();
         state.PauseTiming();
-        std::memcpy(input_buffer, rle_file, file_size);
+        std::memcpy(input_buffer, frame.data(), frame.size());
         state.ResumeTiming();
-        if (!decompress_rle_frame(file_size)) {
+        if (!decompress_rle_frame(frame.size())) {
             state.SkipWithError("frame did not decode");
             break;
         }
@@ -167,27 +177,56 @@ void BM_decompress_rle_frame(benchmark::State& state)
     video_height = size.height;
     const std::size_t file_size = make_rle_frame(mix, video_pixel_count(), rle_file);
     state.SetLabel(std::string(mix.name) + " " + PATH_NAMES[state.range(2)]);
-    decode(state, file_size, 2);
+    decode(state, {Frame(rle_file, rle_file + file_size)}, 2);
 }
 BENCHMARK(BM_decompress_rle_frame)
     ->ArgsProduct({{0, 1, 2}, {0, 1}, {std::begin(DECODER_PATHS), std::end(DECODER_PATHS)}})
     ->ArgNames({"mix", "size", "path"});
 
+constexpr std::size_t TGA_WIDTH_OFFSET = 12, TGA_SIZE_END = 16;
+
+// The RLE frames that path names, one file or the files of a folder in name
+// order, all of the first one's size.
+std::vector<Frame> read_frames(const char* path)
+{
+    std::error_code error;
+    std::vector<std::filesystem::path> names;
+    if (std::filesystem::is_directory(path, error)) {
+        for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
+            names.push_back(entry.path());
+        }
+        std::sort(names.begin(), names.end());
+    } else {
+        names.emplace_back(path);
+    }
+    std::vector<Frame> frames;
+    for (const auto& name : names) {
+        std::ifstream file(name, std::ios::binary);
+        Frame frame((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const bool rle = frame.size() > TGA_HEADER_SIZE && frame.size() <= INPUT_BUFFER_SIZE &&
+                         frame[TGA_TYPE_OFFSET] == TGA_TYPE_RLE_COLOR;
+        if (rle && (frames.empty() || std::equal(frame.begin() + TGA_WIDTH_OFFSET, frame.begin() + TGA_SIZE_END,
+                                                 frames[0].begin() + TGA_WIDTH_OFFSET))) {
+            frames.push_back(std::move(frame));
+        }
+    }
+    return frames;
+}
+
 void BM_decompress_rle_file(benchmark::State& state)
 {
     const char* path = std::getenv("PELLUCOR_BENCH_FRAME");
-    std::FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
-    if (file == nullptr) {
-        state.SkipWithError("set PELLUCOR_BENCH_FRAME to an RLE TGA file");
+    const std::vector<Frame> frames = path != nullptr ? read_frames(path) : std::vector<Frame>();
+    if (frames.empty()) {
+        state.SkipWithError("set PELLUCOR_BENCH_FRAME to an RLE TGA file or a folder of them");
         return;
     }
-    const std::size_t file_size = std::fread(rle_file, 1, sizeof rle_file, file);
-    std::fclose(file);
-    constexpr std::size_t TGA_WIDTH_OFFSET = 12, TGA_HEIGHT_OFFSET = 14;
-    video_width = rle_file[TGA_WIDTH_OFFSET] | rle_file[TGA_WIDTH_OFFSET + 1] << 8;
-    video_height = rle_file[TGA_HEIGHT_OFFSET] | rle_file[TGA_HEIGHT_OFFSET + 1] << 8;
-    state.SetLabel(std::string(path) + " " + PATH_NAMES[state.range(0)]);
-    decode(state, file_size, 0);
+    const Frame& first = frames[0];
+    video_width = first[TGA_WIDTH_OFFSET] | first[TGA_WIDTH_OFFSET + 1] << 8;
+    video_height = first[TGA_WIDTH_OFFSET + 2] | first[TGA_WIDTH_OFFSET + 3] << 8;
+    state.SetLabel(std::string(path) + ", " + std::to_string(frames.size()) + " frames, " +
+                   PATH_NAMES[state.range(0)]);
+    decode(state, frames, 0);
 }
 BENCHMARK(BM_decompress_rle_file)->ArgsProduct({{std::begin(DECODER_PATHS), std::end(DECODER_PATHS)}})->ArgNames({"path"});
 
