@@ -24,6 +24,10 @@
 // 32-byte parts on avx2 and avx512, and 16-byte parts on the others.
 enum class VectorPath { plain, ssse3, avx2, avx512, neon };
 
+// Every path, in the enum's order, for tests and benchmarks to go through.
+constexpr VectorPath VECTOR_PATHS[] = {VectorPath::plain, VectorPath::ssse3, VectorPath::avx2, VectorPath::avx512,
+                                       VectorPath::neon};
+
 // Makes the stages use path; false, with nothing changed, where the build or
 // the processor does not have it.
 bool use_vector_path(VectorPath path);

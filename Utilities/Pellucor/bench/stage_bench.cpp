@@ -48,14 +48,13 @@ void fill_random(std::size_t bytes)
     }
 }
 
-constexpr VectorPath PATHS[] = {VectorPath::plain, VectorPath::ssse3, VectorPath::avx2, VectorPath::avx512, VectorPath::neon};
-constexpr const char* PATH_NAMES[] = {"plain", "ssse3", "avx2", "avx512", "neon"};
+constexpr const char* PATH_NAMES[] = {"plain", "ssse3", "avx2", "avx512", "neon"};  // as VECTOR_PATHS
 
 // Makes the stages use the path that argument names; false, with the
 // benchmark skipped, where the processor does not have it.
 bool use_path_of(benchmark::State& state, int argument)
 {
-    if (!use_vector_path(PATHS[state.range(argument)])) {
+    if (!use_vector_path(VECTOR_PATHS[state.range(argument)])) {
         state.SkipWithError("not on this processor");
         return false;
     }
@@ -114,11 +113,13 @@ constexpr Mix MIXES[] = {
     {"short raw", {{100, false, 1, 8}}},
 };
 
-// Encodes a frame of the given mix into packets; returns the file size.
-std::size_t make_rle_frame(const Mix& mix, std::size_t pixels, std::uint8_t* file)
+using Frame = std::vector<std::uint8_t>;
+
+// An RLE file of the given mix of packets.
+Frame make_rle_frame(const Mix& mix, std::size_t pixels)
 {
     std::mt19937 random(11);
-    std::memset(file, 0, TGA_HEADER_SIZE);
+    Frame file(INPUT_BUFFER_SIZE);
     file[TGA_TYPE_OFFSET] = TGA_TYPE_RLE_COLOR;
     std::size_t at = TGA_HEADER_SIZE;
     for (std::size_t left = pixels; left > 0;) {
@@ -134,12 +135,9 @@ std::size_t make_rle_frame(const Mix& mix, std::size_t pixels, std::uint8_t* fil
         }
         left -= count;
     }
-    return at;
+    file.resize(at);
+    return file;
 }
-
-std::uint8_t rle_file[INPUT_BUFFER_SIZE];
-
-using Frame = std::vector<std::uint8_t>;
 
 // Times the decoder on the frames in turn, at the current geometry, on the
 // path of the last argument: plain (16-byte parts) or avx2 (32-byte parts).
@@ -167,7 +165,7 @@ void decode(benchmark::State& state, const std::vector<Frame>& frames, int path_
     use_vector_path(best);
 }
 
-constexpr std::int64_t DECODER_PATHS[] = {0, 2};  // indices into PATHS
+constexpr std::int64_t DECODER_PATHS[] = {0, 2};  // indices into VECTOR_PATHS
 
 void BM_decompress_rle_frame(benchmark::State& state)
 {
@@ -175,9 +173,8 @@ void BM_decompress_rle_frame(benchmark::State& state)
     const Size size = SIZES[state.range(1)];
     video_width = size.width;
     video_height = size.height;
-    const std::size_t file_size = make_rle_frame(mix, video_pixel_count(), rle_file);
     state.SetLabel(std::string(mix.name) + " " + PATH_NAMES[state.range(2)]);
-    decode(state, {Frame(rle_file, rle_file + file_size)}, 2);
+    decode(state, {make_rle_frame(mix, video_pixel_count())}, 2);
 }
 BENCHMARK(BM_decompress_rle_frame)
     ->ArgsProduct({{0, 1, 2}, {0, 1}, {std::begin(DECODER_PATHS), std::end(DECODER_PATHS)}})

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "frame_store.h"
 #include "pixel_pack.h"
@@ -24,7 +25,6 @@ constexpr std::size_t GEOMETRY_BYTES = 2;
 constexpr unsigned MAX_WIDTH = 64;
 constexpr unsigned MAX_HEIGHT = 16;
 constexpr unsigned PATH_SHIFT = 4;
-constexpr unsigned PATHS = 5;
 constexpr std::size_t WATCHED_OUTPUT = PACKED_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT + 64;
 constexpr std::uint8_t SENTINEL = 0xA5;
 
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     video_width = data[0] % MAX_WIDTH;
     video_height = data[1] % MAX_HEIGHT;
-    use_vector_path(static_cast<VectorPath>((data[1] >> PATH_SHIFT) % PATHS));
+    use_vector_path(static_cast<VectorPath>((data[1] >> PATH_SHIFT) % std::size(VECTOR_PATHS)));
     const std::size_t bytes_read = std::min(size - GEOMETRY_BYTES, INPUT_BUFFER_SIZE);
     std::memcpy(input_buffer, data + GEOMETRY_BYTES, bytes_read);
     std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);

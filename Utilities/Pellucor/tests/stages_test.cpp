@@ -14,16 +14,13 @@
 
 namespace {
 
-constexpr VectorPath ALL_PATHS[] = {VectorPath::plain, VectorPath::ssse3, VectorPath::avx2, VectorPath::avx512,
-                                    VectorPath::neon};
-
 // Runs check on every path that this build and processor have, then goes back
 // to the best one.
 template <typename Check>
 void on_every_path(Check check)
 {
     const VectorPath best = vector_path();
-    for (const VectorPath path : ALL_PATHS) {
+    for (const VectorPath path : VECTOR_PATHS) {
         if (use_vector_path(path)) {
             SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
             check();
