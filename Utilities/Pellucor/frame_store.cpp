@@ -14,8 +14,7 @@ bool video_size_fits(std::int64_t width, std::int64_t height)
         return false;
     }
     // Both factors are below 2^32, so the product cannot overflow 64 bits.
-    return PACKED_PIXEL_SIZE * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <=
-           OUTPUT_BUFFER_SIZE;
+    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <= MAX_VIDEO_PIXELS;
 }
 
 std::size_t video_pixel_count()
@@ -36,13 +35,11 @@ FrameStatus check_frame(std::size_t bytes_read)
     if (bytes_read < TGA_HEADER_SIZE) {
         return FrameStatus::incomplete;
     }
-    // video_size_fits bounds the pixel count by OUTPUT_BUFFER_SIZE / 2, so
-    // these products stay far below the range of size_t.
+    // video_size_fits bounds the pixel count by MAX_VIDEO_PIXELS, so these
+    // products stay far below the range of size_t, and every frame of that
+    // many pixels fits input_buffer.
     const std::size_t pixels = video_pixel_count();
     const std::uint8_t type = frame_type();
-    if (type != TGA_TYPE_GRAY && TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * pixels > INPUT_BUFFER_SIZE) {
-        return FrameStatus::too_large_for_color;
-    }
     if (type == TGA_TYPE_RLE_COLOR) {
         return FrameStatus::ok;  // the decoder checks its own packets
     }

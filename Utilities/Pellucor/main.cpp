@@ -285,12 +285,7 @@ int main(int argc, char** argv)
             fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", pattern);
         }
 
-        switch (check_frame(bytes_read)) {
-        case FrameStatus::ok:
-            break;
-        case FrameStatus::too_large_for_color:
-            fail(EXIT_INPUT_FAILED, "Video size %dx%d is too large for color frames\n", width, height);
-        case FrameStatus::incomplete:
+        if (check_frame(bytes_read) == FrameStatus::incomplete) {
             fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
         }
 

@@ -38,8 +38,8 @@ constexpr std::size_t RLE_MAX_COUNT = RLE_COUNT_MASK + 1;
 // in parts of them, which may reach past the packet's end for the next packet
 // to overwrite: a run of up to 5 pixels, the most common kind, as one 16-byte
 // part, and other packets a chunk or a 32-byte part at a time. Either way a
-// packet writes at most LONGEST_WRITE bytes. Where the frame has less room
-// than that, the pixels are written one by one instead.
+// packet writes at most LONGEST_WRITE bytes, which input_buffer always has
+// room for past the last pixel of the largest frame.
 constexpr std::size_t PART_SIZE = 16;
 constexpr std::size_t CHUNK_PIXELS = 16;
 constexpr std::size_t CHUNK_SIZE = CHUNK_PIXELS * COLOR_PIXEL_SIZE;
@@ -51,6 +51,9 @@ static_assert(RLE_MAX_COUNT % WIDE_CHUNK_PIXELS == 0 && RLE_MAX_COUNT % CHUNK_PI
 // Raw pixels are read in whole chunks too, from the packets' copy in
 // scratch_buffer, which has this much room past any packets.
 static_assert(SCRATCH_BUFFER_SIZE >= INPUT_BUFFER_SIZE + LONGEST_WRITE);
+// The largest frame ends far enough before the end of input_buffer that the
+// last packet may write a whole LONGEST_WRITE too.
+static_assert(TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * MAX_VIDEO_PIXELS + LONGEST_WRITE <= INPUT_BUFFER_SIZE);
 
 #ifdef PELLUCOR_X86
 using Part = __m128i;
@@ -361,7 +364,7 @@ bool decompress_rle_frame(std::size_t bytes_read)
 {
     const std::size_t end = std::min(bytes_read, INPUT_BUFFER_SIZE);
     const std::size_t pixels = video_pixel_count();
-    if (end < TGA_HEADER_SIZE || TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * pixels > INPUT_BUFFER_SIZE) {
+    if (end < TGA_HEADER_SIZE || pixels > MAX_VIDEO_PIXELS) {
         return false;
     }
 
@@ -393,30 +396,19 @@ bool decompress_rle_frame(std::size_t bytes_read)
         const std::size_t count = std::min(packet_count, pixels_left);
         const std::size_t size = COLOR_PIXEL_SIZE * count;
         const std::size_t bytes_left = packet_bytes - read_at;
-        const bool room = INPUT_BUFFER_SIZE - write_at >= LONGEST_WRITE;
         std::uint8_t* packed = input_buffer + write_at;
         const std::uint8_t* source = scratch_buffer + read_at;
         if (packet & RLE_RUN_BIT) {
             if (bytes_left < COLOR_PIXEL_SIZE) {
                 return false;
             }
-            if (room) {
-                fill_run<Chunks>(packed, source, count);
-            } else {
-                for (std::size_t i = 0; i < count; ++i) {
-                    std::memcpy(packed + COLOR_PIXEL_SIZE * i, source, COLOR_PIXEL_SIZE);
-                }
-            }
+            fill_run<Chunks>(packed, source, count);
             read_at += COLOR_PIXEL_SIZE;
         } else {
             if (bytes_left < size) {
                 return false;
             }
-            if (room) {
-                copy_raw<Chunks>(packed, source, count);
-            } else {
-                std::memcpy(packed, source, size);
-            }
+            copy_raw<Chunks>(packed, source, count);
             // A cut packet ends the frame, so the whole packet's length serves,
             // and the next header's position does not wait for the cut.
             read_at += COLOR_PIXEL_SIZE * packet_count;

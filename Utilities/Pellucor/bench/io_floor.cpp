@@ -7,9 +7,12 @@
 #include <cstdlib>
 
 namespace {
-constexpr std::size_t BUFFER_SIZE = 1'000'000;
-unsigned char input[BUFFER_SIZE];
-unsigned char output[BUFFER_SIZE];
+// As large as pellucor's: a 4096 x 4096 frame, and its worst RLE file.
+constexpr std::size_t MAX_PIXELS = 4096 * 4096;
+constexpr std::size_t INPUT_SIZE = 4 * MAX_PIXELS + 1'000'000;
+constexpr std::size_t OUTPUT_SIZE = 2 * MAX_PIXELS;
+unsigned char input[INPUT_SIZE];
+unsigned char output[OUTPUT_SIZE];
 }  // namespace
 
 int main(int argc, char** argv)
@@ -22,7 +25,7 @@ int main(int argc, char** argv)
     const int last = std::atoi(argv[4]);
     const std::size_t frame_bytes = 2 * std::strtoul(argv[5], nullptr, 10) * std::strtoul(argv[6], nullptr, 10);
     std::FILE* out = std::fopen(argv[2], "wb");
-    if (out == nullptr || frame_bytes > BUFFER_SIZE) {
+    if (out == nullptr || frame_bytes > OUTPUT_SIZE) {
         return 2;
     }
     std::setvbuf(out, nullptr, _IONBF, 0);
@@ -33,7 +36,7 @@ int main(int argc, char** argv)
         if (in == nullptr) {
             return 3;
         }
-        const std::size_t got = std::fread(input, 1, BUFFER_SIZE, in);
+        const std::size_t got = std::fread(input, 1, INPUT_SIZE, in);
         std::fclose(in);
         output[0] = input[got / 2];  // keep the read from looking unused
         if (std::fwrite(output, 1, frame_bytes, out) != frame_bytes) {

@@ -267,7 +267,8 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"f%d", o, "1", "1", "-1", "2"}, "Invalid video size -1x2\n"},
         {{"f%d", o, "1", "1", "3", "-2"}, "Invalid video size 3x-2\n"},
         {{"f%d", o, "1", "1", "0", "-2"}, "Invalid video size 0x-2\n"},
-        {{"f%d", o, "1", "1", "1000", "501"}, "Invalid video size 1000x501\n"},
+        {{"f%d", o, "1", "1", "4096", "4097"}, "Invalid video size 4096x4097\n"},
+        {{"f%d", o, "1", "1", "16777217", "1"}, "Invalid video size 16777217x1\n"},
         {{"f%d", o, "1", "1", "4294967299", "2"}, "Invalid video size 2147483647x2\n"},
         {{"f%d", o, "1", "1", "3", "-4294967298"}, "Invalid video size 3x-2147483648\n"},
         {{"f%d", o, "1", "1", "65536", "65536"}, "Invalid video size 65536x65536\n"},
@@ -392,28 +393,57 @@ TEST_F(Cli, EveryShortPrefixOfRleFrameFails)
     }
 }
 
+// Display sizes past the old 1,000,000-byte buffers, up to the largest
+// frame of 4096 x 4096 pixels and the largest RLE file of that many pixels.
+TEST_F(Cli, LargeFramesConvert)
+{
+    const auto picture = [](int width, int height, int band) {
+        std::vector<Rgb> pixels;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const int run = y % 2 ? x / band : x;  // odd rows: band pixels of one color, then the next
+                pixels.push_back({static_cast<std::uint8_t>(run * 37 + y), static_cast<std::uint8_t>(y * 3 - run),
+                                  static_cast<std::uint8_t>(run ^ y)});
+            }
+        }
+        return pixels;
+    };
+    const auto gray = [](const std::vector<Rgb>& pixels) {
+        Bytes values;
+        for (const Rgb& p : pixels) values.push_back(static_cast<std::uint8_t>(p.r + p.b));
+        return values;
+    };
+    struct Case {
+        const char* name;
+        int width, height;
+        Bytes file, words;
+    };
+    const std::vector<Rgb> panel = picture(800, 480, 1), runs = picture(800, 480, 7);
+    const std::vector<Rgb> largest = picture(4096, 4096, 50), line = picture(4096 * 4096, 1, 1);
+    const Case cases[] = {
+        {"800x480 color", 800, 480, color_tga(panel, 800, 480), color_words(panel)},
+        {"800x480 RLE", 800, 480, rle_tga(runs, 800, 480), color_words(runs)},
+        {"800x480 gray", 800, 480, gray_tga(gray(panel), 800, 480), gray_words(gray(panel))},
+        {"4096x4096 gray", 4096, 4096, gray_tga(gray(largest), 4096, 4096), gray_words(gray(largest))},
+        {"4096x4096 RLE", 4096, 4096, rle_tga(largest, 4096, 4096), color_words(largest)},
+        {"16777216x1 RLE, 1-pixel packets", 4096 * 4096, 1, rle_tga(line, 4096 * 4096, 1, true), color_words(line)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        frame(1, c.file);
+        const Result r = run({pattern, out, "1", "1", std::to_string(c.width), std::to_string(c.height)});
+        EXPECT_EQ(r.status, 0) << r.console;
+        EXPECT_TRUE(read(out) == c.words);
+    }
+}
+
 TEST_F(Cli, SizeAndNameLimits)
 {
-    // 600 x 600 packs into the output buffer but its color pixels overflow the input buffer.
-    Result r{"", 0};
-    for (const std::uint8_t type : {2, 10, 200}) {
-        frame(1, tga_header(type, 600, 600, 24));
-        r = run({pattern, out, "1", "1", "600", "600"});
-        EXPECT_EQ(r.console, BANNER + frame_line(1, "Video size 600x600 is too large for color frames\n"));
-        EXPECT_EQ(r.status, 3);
-    }
-
-    // The largest size: 1000 x 500 gray fills the output buffer.
-    frame(1, gray_tga(Bytes(1000 * 500, 200), 1000, 500));
-    r = run({pattern, out, "1", "1", "1000", "500"});
-    EXPECT_EQ(r.status, 0) << r.console;
-    EXPECT_EQ(fs::file_size(out), 1'000'000u);
-
-    // Only the first 1,000,000 bytes are read; a longer file still converts.
+    // A file longer than the input buffer is read in part, and still converts.
     Bytes long_file = color_tga(PICTURE, 3, 2);
-    long_file.resize(1'200'000, 0x55);
+    long_file.resize(4 * 4096 * 4096 + 1'000'001, 0x55);
     frame(1, long_file);
-    r = run_picture(1, 1);
+    Result r = run_picture(1, 1);
     EXPECT_EQ(r.status, 0) << r.console;
     EXPECT_EQ(read(out), PICTURE_WORDS);
 

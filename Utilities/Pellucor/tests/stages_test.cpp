@@ -58,13 +58,12 @@ TEST(Packers, PictureComesOutTopRowFirstWithChannelsInPlace)
 }
 
 // Every row loop this processor runs against a plain reference: each tail
-// length of the vector chunks, rows of several chunks, and a color row that
-// ends 1 byte before the end of input_buffer, where no vector load may reach.
+// length of the vector chunks, rows of several chunks, and the largest frame.
 TEST(Packers, EveryPathMatchesReference)
 {
-    std::vector<std::pair<int, int>> sizes = {{333, 3}, {333327, 1}};
+    std::vector<std::pair<int, int>> sizes = {{333, 3}, {4096, 4096}};
     for (int width = 1; width <= 40; ++width) sizes.emplace_back(width, 3);
-    for (std::size_t i = 0; i < INPUT_BUFFER_SIZE; ++i) {
+    for (std::size_t i = 0; i < TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * MAX_VIDEO_PIXELS; ++i) {
         input_buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
     }
     on_every_path([&] {
@@ -132,7 +131,7 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
         SCOPED_TRACE(c.name);
         Bytes file = tga_header(10, c.width, c.height, 24);
         file.insert(file.end(), c.data.begin(), c.data.end());
-        std::memset(input_buffer, 0xEE, INPUT_BUFFER_SIZE);
+        std::memset(input_buffer, 0xEE, TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * 256);  // past every case's pixels
         load(file, c.width, c.height);
         const std::size_t pixels = static_cast<std::size_t>(c.width * c.height);
         const bool decoded = decompress_rle_frame(file.size());
@@ -176,11 +175,10 @@ TEST(Rle, EveryPacketLength)
     }
 }
 
-// 18 + 3 x 333327 bytes fill input_buffer but for 1 byte: the last packets
-// have less room than the longest packet writes, and go through the careful
-// loop; a footer gives the packets slack. Packets take every length in turn,
-// through the unchecked loop of every path.
-TEST(Rle, FrameThatFillsInputBuffer)
+// A long frame whose packets take every length in turn, through the
+// unchecked loop of every path; its last packets go through the checked
+// loop, and a footer gives the packets slack.
+TEST(Rle, EveryPacketLengthOnEveryPath)
 {
     constexpr int width = 333327;
     on_every_path([&] {

@@ -1,6 +1,8 @@
 // Builders for small TGA frames, shared by the unit and end-to-end tests.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -72,5 +74,57 @@ inline Bytes rle_picture_tga()
     append(file, {0x01, 255, 255, 255, 13, 10, 8});              // raw 2: bottom row, first two
     append(file, {0x02, 80, 7, 7, 0, 0, 255, 0, 255, 0});        // raw 3: crosses into the top row
     append(file, {0x80, 255, 0, 0});                             // run 1: last pixel
+    return file;
+}
+
+// The reference words, low byte first: 0RRRRRGG GGGBBBBB for color and
+// VVVVVvvv vvvVVVVV for gray (the top 5, 6 and 5 bits of V).
+inline void append_word(Bytes& to, unsigned word)
+{
+    append(to, {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8)});
+}
+
+inline Bytes color_words(const std::vector<Rgb>& top_first)
+{
+    Bytes words;
+    for (const Rgb& p : top_first) append_word(words, (p.r >> 3) << 10 | (p.g >> 3) << 5 | p.b >> 3);
+    return words;
+}
+
+inline Bytes gray_words(const Bytes& top_first)
+{
+    Bytes words;
+    for (const std::uint8_t v : top_first) append_word(words, (v >> 3) << 11 | (v >> 2) << 5 | v >> 3);
+    return words;
+}
+
+// An RLE frame of the picture: runs of equal pixels, raw packets between
+// them, crossing rows; with one_pixel_packets, the worst case, a raw packet
+// for every pixel.
+inline Bytes rle_tga(const std::vector<Rgb>& top_first, int width, int height, bool one_pixel_packets = false)
+{
+    std::vector<Rgb> stored;
+    for (int row = height - 1; row >= 0; --row) {
+        stored.insert(stored.end(), top_first.begin() + std::ptrdiff_t{row} * width,
+                      top_first.begin() + (std::ptrdiff_t{row} + 1) * width);
+    }
+    const auto same = [](const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; };
+    Bytes file = tga_header(10, width, height, 24);
+    for (std::size_t at = 0; at < stored.size();) {
+        std::size_t count = 1;
+        const std::size_t most = std::min<std::size_t>(128, stored.size() - at);
+        if (!one_pixel_packets && most > 1 && same(stored[at], stored[at + 1])) {
+            while (count < most && same(stored[at + count], stored[at])) ++count;
+            append(file, {static_cast<std::uint8_t>(0x80 | (count - 1)), stored[at].b, stored[at].g, stored[at].r});
+        } else {
+            while (!one_pixel_packets && count < most && !(at + count + 1 < stored.size() &&
+                                                           same(stored[at + count], stored[at + count + 1]))) {
+                ++count;
+            }
+            file.push_back(static_cast<std::uint8_t>(count - 1));
+            for (std::size_t i = at; i < at + count; ++i) append(file, {stored[i].b, stored[i].g, stored[i].r});
+        }
+        at += count;
+    }
     return file;
 }
