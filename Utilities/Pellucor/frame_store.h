@@ -33,7 +33,6 @@ constexpr std::size_t OUTPUT_BUFFER_SIZE = PACKED_PIXEL_SIZE * MAX_VIDEO_PIXELS;
 // whole-chunk reads.
 constexpr std::size_t SCRATCH_SLACK = 4096;
 constexpr std::size_t SCRATCH_BUFFER_SIZE = INPUT_BUFFER_SIZE + SCRATCH_SLACK;
-constexpr std::size_t FILENAME_SIZE = 1000;
 
 static_assert(TGA_HEADER_SIZE + RLE_WORST_PIXEL_SIZE * MAX_VIDEO_PIXELS <= INPUT_BUFFER_SIZE,
               "the worst RLE frame of the largest size must fit input_buffer");
