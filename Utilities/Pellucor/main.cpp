@@ -4,40 +4,20 @@
 //
 // Expands PATTERN with every frame number from FIRST to LAST, reads each frame
 // file, decodes it if it is RLE, packs it and appends it to OUTPUT. Every
-// message goes to standard output; each failure is one line and an exit with
-// the status that names it.
-#include <sys/stat.h>
-#include <sys/types.h>
-
+// message goes to standard output, or to standard error when OUTPUT is
+// standard output; each failure is one line and an exit with the status that
+// names it.
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef NOGDI
-#define NOGDI
-#endif
-#include <windows.h>
-#endif
-
+#include "frame_names.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
+#include "platform.h"
 #include "rle_decode.h"
-
-#ifndef _WIN32
-// Long sequences make outputs far over 2 GiB: a 32-bit host needs 64-bit
-// file offsets (_FILE_OFFSET_BITS=64) to write them.
-static_assert(sizeof(off_t) >= 8, "pellucor needs 64-bit file offsets");
-#endif
 
 #if defined(__GNUC__) || defined(__clang__)
 #define PELLUCOR_PRINTF(format_index, first_argument) __attribute__((format(printf, format_index, first_argument)))
@@ -54,13 +34,21 @@ constexpr int EXIT_INPUT_FAILED = 3;
 constexpr int ARGUMENT_COUNT = 7;
 enum Argument { PATTERN = 1, OUTPUT_PATH, FIRST_FRAME, LAST_FRAME, WIDTH, HEIGHT };
 
-constexpr char NO_CONVERSION = '\0';
-constexpr char BAD_PATTERN = '!';
-constexpr const char* CONVERSION_FLAGS = "-+ #0";
-constexpr const char* INTEGER_CONVERSIONS = "diouxX";
-
 constexpr const char* USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                               "<video width> <video height>";
+
+// Where the messages go: standard output, unless the video does.
+std::FILE* console = stdout;
+
+void say(const char* format, ...) PELLUCOR_PRINTF(1, 2);
+
+void say(const char* format, ...)
+{
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(console, format, arguments);
+    va_end(arguments);
+}
 
 // Prints one line and ends the run with status: the one way to fail.
 [[noreturn]] void fail(int status, const char* format, ...) PELLUCOR_PRINTF(2, 3);
@@ -69,9 +57,15 @@ void fail(int status, const char* format, ...)
 {
     std::va_list arguments;
     va_start(arguments, format);
-    std::vprintf(format, arguments);
+    std::vfprintf(console, format, arguments);
     va_end(arguments);
     std::exit(status);
+}
+
+bool is_standard_output(const FileIdentity& file)
+{
+    FileIdentity standard_output {};
+    return identity_of_stream(stdout, standard_output) && same_file(file, standard_output);
 }
 
 bool is_digit(char c)
@@ -104,141 +98,72 @@ std::int32_t read_number(const char* text)
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX));
 }
 
-bool is_one_of(char c, const char* set)
-{
-    return c != '\0' && std::strchr(set, c) != nullptr;
-}
-
-// The pattern is used as a printf format with the frame number as its one
-// argument, so it may hold at most one conversion, and only an integer one:
-// %[flags][width][.precision](d|i|o|u|x|X). "%%" is a plain percent sign.
-// Returns the conversion letter, NO_CONVERSION or BAD_PATTERN.
-char pattern_conversion(const char* pattern)
-{
-    char found = NO_CONVERSION;
-    for (const char* p = pattern; *p != '\0'; ++p) {
-        if (*p != '%') {
-            continue;
-        }
-        ++p;
-        if (*p == '%') {
-            continue;
-        }
-        while (is_one_of(*p, CONVERSION_FLAGS)) {
-            ++p;
-        }
-        while (is_digit(*p)) {
-            ++p;
-        }
-        if (*p == '.') {
-            ++p;
-            while (is_digit(*p)) {
-                ++p;
-            }
-        }
-        if (!is_one_of(*p, INTEGER_CONVERSIONS) || found != NO_CONVERSION) {
-            return BAD_PATTERN;
-        }
-        found = *p;
-    }
-    return found;
-}
-
-// Expands the pattern for one frame. False when the name does not fit.
-bool expand_filename(char (&filename)[FILENAME_SIZE], const char* pattern, char conversion, std::int32_t frame)
-{
-    int length = 0;
-    if (conversion == 'd' || conversion == 'i') {
-        length = std::snprintf(filename, FILENAME_SIZE, pattern, frame);
-    } else {
-        // o, u, x and X take an unsigned argument; no conversion ignores it.
-        length = std::snprintf(filename, FILENAME_SIZE, pattern, static_cast<unsigned>(frame));
-    }
-    return length >= 0 && static_cast<std::size_t>(length) < FILENAME_SIZE;
-}
-
 // Reads the whole frame file, or its first INPUT_BUFFER_SIZE bytes, into
 // input_buffer in one read. False on a read error or a short read.
 bool read_frame_file(std::FILE* file, std::size_t& bytes_read)
 {
-#ifdef _WIN32
-    struct _stat64 status {};
-    const bool known_size = _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
-#else
-    struct stat status {};
-    const bool known_size = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
-#endif
+    std::uint64_t size = 0;
+    const bool known_size = regular_file_size(file, size);
     bytes_read = std::fread(input_buffer, 1, INPUT_BUFFER_SIZE, file);
-    bool complete = !std::ferror(file);
-    if (known_size && status.st_size >= 0 &&
-        bytes_read < static_cast<std::uint64_t>(status.st_size) && bytes_read < INPUT_BUFFER_SIZE) {
-        complete = false;
-    }
-    return std::fclose(file) == 0 && complete;
+    const bool short_read = known_size && bytes_read < size && bytes_read < INPUT_BUFFER_SIZE;
+    return !std::ferror(file) && !short_read;
 }
 
-// Where a file lives, whatever path names it: device and inode, or on
-// Windows, where st_ino is 0, the volume serial number and the file index.
-struct FileIdentity {
-    std::uint64_t volume;
-    std::uint64_t index;
-};
-
-bool file_identity(const char* path, FileIdentity& identity)
+// The output is emptied once it is open, so it must not be a frame file of
+// the run: compares the open output with every frame of the range that exists, going
+// on past a missing or unreadable one. Where the conversion lies in the file
+// name, only the names in the folder that the pattern can produce are looked
+// at, so that a huge LAST costs nothing; otherwise the range is walked. A
+// pattern without a conversion names one file, and a range that reads no
+// frame is still checked at FIRST and LAST.
+bool output_is_a_frame(const char* pattern, char conversion, const FileIdentity& output, std::int32_t first_frame,
+                       std::int32_t last_frame, std::int64_t& frame_found)
 {
-#ifdef _WIN32
-    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION information {};
-    const bool known = GetFileInformationByHandle(file, &information) != 0;
-    CloseHandle(file);
-    identity = {information.dwVolumeSerialNumber,
-                std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
-    return known;
-#else
-    struct stat status {};
-    if (stat(path, &status) != 0) {
-        return false;
-    }
-    identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
-    return true;
-#endif
-}
-
-// Opening the output empties it, so it must not be one of the frames the run
-// is about to read: compares the existing output with each frame file, up to
-// the first one that does not exist. Without a conversion every frame is the
-// same file, and one look serves.
-void refuse_output_that_is_a_frame(const char* pattern, char conversion, const char* output_path,
-                                   std::int32_t first_frame, std::int32_t last_frame)
-{
-    FileIdentity output {};
-    if (!file_identity(output_path, output)) {
-        return;
-    }
-    const std::int64_t last_to_look_at = conversion == NO_CONVERSION ? std::min(first_frame, last_frame) : last_frame;
-    char filename[FILENAME_SIZE];
-    for (std::int64_t frame = first_frame; frame <= last_to_look_at; ++frame) {
+    frame_found = INT64_MAX;
+    const auto look_at = [&](std::int64_t frame) {
+        char filename[FILENAME_SIZE];
         FileIdentity input {};
-        if (!expand_filename(filename, pattern, conversion, static_cast<std::int32_t>(frame)) ||
-            !file_identity(filename, input)) {
-            return;
+        if (expand_filename(filename, pattern, conversion, static_cast<std::int32_t>(frame)) &&
+            identity_of_path(filename, input) && same_file(input, output)) {
+            frame_found = std::min(frame_found, frame);
         }
-        if (input.volume == output.volume && input.index == output.index) {
-            fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
-                 static_cast<int>(frame));
+    };
+    static NamePattern parts;
+    const bool conversion_in_name = split_pattern(pattern, conversion, parts);
+    FileIdentity folder {};
+    if (conversion == NO_CONVERSION || first_frame > last_frame) {
+        look_at(first_frame);
+        if (frame_found == INT64_MAX) {
+            look_at(last_frame);
+        }
+    } else if (conversion_in_name && open_folder(parts.folder)) {
+        while (const char* name = next_name_in_folder()) {
+            std::int64_t frame = 0;
+            if (frame_of_name(parts, name, frame) && frame >= first_frame && frame <= last_frame) {
+                look_at(frame);
+            }
+        }
+        close_folder();
+    } else if (!conversion_in_name || identity_of_path(parts.folder, folder)) {
+        // A folder that cannot be looked at at all holds no frame the run can open.
+        for (std::int64_t frame = first_frame; frame <= last_frame; ++frame) {
+            look_at(frame);
         }
     }
+    return frame_found != INT64_MAX;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::printf("Pellucor v1.00\n");
+    keep_standard_streams_open();
+    FileIdentity output_identity {};
+    if (argc == ARGUMENT_COUNT && identity_of_path(argv[OUTPUT_PATH], output_identity) &&
+        is_standard_output(output_identity)) {
+        console = stderr;  // the video goes to standard output, and nothing else may
+    }
+    say("Pellucor v1.00\n");
     if (argc != ARGUMENT_COUNT) {
         fail(EXIT_BAD_ARGUMENTS, "%s\n", USAGE);
     }
@@ -258,21 +183,38 @@ int main(int argc, char** argv)
     }
     video_width = width;
     video_height = height;
-    refuse_output_that_is_a_frame(pattern, conversion, output_path, first_frame, last_frame);
 
-    std::FILE* output = std::fopen(output_path, "wb");
-    if (output == nullptr) {
+    // Opened as it is, and emptied only once it is known to be no frame: its
+    // identity comes from the open file, so nothing can swap it in between.
+    bool created = false;
+    std::FILE* output = open_output(output_path, created);
+    if (output == nullptr || !identity_of_stream(output, output_identity)) {
+        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", output_path);
+    }
+    if (is_standard_output(output_identity)) {
+        console = stderr;
+    }
+    std::int64_t frame_found = 0;
+    if (output_is_a_frame(pattern, conversion, output_identity, first_frame, last_frame, frame_found)) {
+        std::fclose(output);
+        if (created) {
+            std::remove(output_path);
+        }
+        fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
+             static_cast<int>(frame_found));
+    }
+    if (!empty_output(output)) {
         fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", output_path);
     }
     // Unbuffered: each packed frame goes to the file in one write, so a
     // failed write is caught at the frame that caused it.
     std::setvbuf(output, nullptr, _IONBF, 0);
-    const std::size_t frame_bytes = PACKED_PIXEL_SIZE * video_pixel_count();
+    guard_output(output, PACKED_PIXEL_SIZE * video_pixel_count());
 
     char filename[FILENAME_SIZE];
     // 64-bit, so that a last frame of INT32_MAX still ends the loop.
     for (std::int64_t frame = first_frame; frame <= last_frame; ++frame) {
-        std::printf("Frame %d ... ", static_cast<int>(frame));
+        say("Frame %d ... ", static_cast<int>(frame));
         if (!expand_filename(filename, pattern, conversion, static_cast<std::int32_t>(frame))) {
             fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", pattern);
         }
@@ -280,38 +222,46 @@ int main(int argc, char** argv)
         if (input == nullptr) {
             fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", pattern);
         }
+        // The output may have come into being, or been swapped in, under a
+        // frame's name since the check.
+        FileIdentity input_identity {};
+        if (identity_of_stream(input, input_identity) && same_file(input_identity, output_identity)) {
+            fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
+                 static_cast<int>(frame));
+        }
         std::size_t bytes_read = 0;
-        if (!read_frame_file(input, bytes_read)) {
+        const bool read = read_frame_file(input, bytes_read);
+        if (std::fclose(input) != 0 || !read) {
             fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", pattern);
         }
-
         if (check_frame(bytes_read) == FrameStatus::incomplete) {
             fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
         }
 
         const std::uint8_t type = frame_type();
         if (type == TGA_TYPE_RLE_COLOR) {
-            std::printf("Uncompressing ... ");
+            say("Uncompressing ... ");
             if (!decompress_rle_frame(bytes_read)) {
                 fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
             }
         }
         if (type == TGA_TYPE_GRAY) {
-            std::printf("Grayscale ... ");
+            say("Grayscale ... ");
             pack_gray_frame();
         } else {
             pack_color_frame();
         }
 
-        if (std::fwrite(output_buffer, 1, frame_bytes, output) != frame_bytes) {
+        if (!write_frame(output_buffer)) {
+            cut_to_whole_frames();
             fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", output_path);
         }
-        std::printf("OK\n");
+        say("OK\n");
     }
 
     if (std::fclose(output) != 0) {
         fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", output_path);
     }
-    std::printf("Done.\n");
+    say("Done.\n");
     return EXIT_SUCCESS;
 }

@@ -319,6 +319,9 @@ const RowPackers& current_row_packers()
 
 void pack_frame(RowPacker pack_row, std::size_t pixel_size)
 {
+    if (video_pixel_count() == 0) {
+        return;  // not even a walk over 2^31 empty rows
+    }
     const auto width = static_cast<std::size_t>(video_width);
     const auto height = static_cast<std::size_t>(video_height);
     for (std::size_t row = 0; row < height; ++row) {

@@ -2,7 +2,10 @@
 """Times pellucor against the I/O floor and FFmpeg on generated sequences.
 
     python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both]
-        [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg]
+        [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg] [--size WxH ...]
+
+The sizes are 600 frames of 320 x 240, 150 of 640 x 480, 60 of 1920 x 1080
+and 15 of 3840 x 2160; --size picks some of them.
 
 BUILD_DIR holds a Release build (default: build). Each size is a sequence of
 frames in a temporary directory, the first half uncompressed and the second
@@ -31,7 +34,7 @@ import sys
 import tempfile
 import time
 
-SIZES = [(320, 240, 600), (640, 480, 150)]
+SIZES = [(320, 240, 600), (640, 480, 150), (1920, 1080, 60), (3840, 2160, 15)]
 PATTERN = "f%04d.tga"
 
 
@@ -146,7 +149,10 @@ def main():
     parser.add_argument("--own-frames", action="store_true", help="write the frames without FFmpeg")
     parser.add_argument("--no-ffmpeg", action="store_true", help="time only pellucor and the floor")
     parser.add_argument("--baseline", help="another build directory whose pellucor joins the alternation")
+    names = [f"{w}x{h}" for w, h, _ in SIZES]
+    parser.add_argument("--size", action="append", choices=names, help="time only these sizes")
     args = parser.parse_args()
+    sizes = [size for size, name in zip(SIZES, names) if not args.size or name in args.size]
     pellucor = os.path.join(args.build, "pellucor")
     floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", "pellucor_io_floor")
     baseline = os.path.join(args.baseline, "pellucor") if args.baseline else None
@@ -158,7 +164,7 @@ def main():
     modes = ["fresh", "overwrite"] if args.mode == "both" else [args.mode]
     print(f"frames by {'FFmpeg' if encode_with_ffmpeg else 'this script'}; medians of {args.runs} runs")
 
-    for width, height, count in SIZES:
+    for width, height, count in sizes:
         with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
             (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
             pattern = os.path.join(folder, PATTERN)

@@ -19,8 +19,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 extern char** environ;
 #endif
 
@@ -85,21 +87,44 @@ int spawn(const std::vector<std::string>& command, const fs::path& console)
     return static_cast<int>(status);
 }
 #else
-int spawn(const std::vector<std::string>& command, const fs::path& console)
+// Where the child's standard output goes; standard error is the console.
+enum class Stdout { CONSOLE, FILE, CLOSED, BROKEN_PIPE };
+
+pid_t start(const std::vector<std::string>& command, const fs::path& console, Stdout out = Stdout::CONSOLE,
+            const fs::path& out_file = {})
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addopen(&actions, 2, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int broken[2] = {-1, -1};
+    if (out == Stdout::CONSOLE) posix_spawn_file_actions_adddup2(&actions, 2, 1);
+    if (out == Stdout::FILE) posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out == Stdout::CLOSED) posix_spawn_file_actions_addclose(&actions, 1);
+    if (out == Stdout::BROKEN_PIPE && pipe(broken) == 0) {
+        close(broken[0]);  // nobody reads: every write fails
+        posix_spawn_file_actions_adddup2(&actions, broken[1], 1);
+    }
     std::vector<char*> argv;
     for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t child = 0;
     const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    if (broken[1] >= 0) close(broken[1]);
+    return error == 0 ? child : -1;
+}
+
+// The exit status, or 128 + the signal that ended the child, as shells say it.
+int finish(pid_t child)
+{
     int status = 0;
-    if (error != 0 || waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+int spawn(const std::vector<std::string>& command, const fs::path& console)
+{
+    return finish(start(command, console));
 }
 #endif
 
@@ -144,20 +169,28 @@ protected:
         return Bytes(std::istreambuf_iterator<char>(in), {});
     }
 
-    // Runs the binary, through the cross build's emulator if there is one.
-    Result run(const std::vector<std::string>& args) const
+    // The binary and args, through the cross build's emulator if there is one.
+    static std::vector<std::string> command_line(const std::vector<std::string>& args)
     {
         std::vector<std::string> command;
         const std::string launcher = PELLUCOR_LAUNCHER;
-        for (std::size_t start = 0, end; start < launcher.size(); start = end + 1) {
-            end = std::min(launcher.find('|', start), launcher.size());
-            command.push_back(launcher.substr(start, end - start));
+        for (std::size_t from = 0, end; from < launcher.size(); from = end + 1) {
+            end = std::min(launcher.find('|', from), launcher.size());
+            command.push_back(launcher.substr(from, end - from));
         }
         command.push_back(PELLUCOR_BINARY);
         command.insert(command.end(), args.begin(), args.end());
-        Result result{"", spawn(command, console)};
+        return command;
+    }
+    std::string console_text() const
+    {
         const Bytes text = read(console);
-        result.console.assign(text.begin(), text.end());
+        return std::string(text.begin(), text.end());
+    }
+    Result run(const std::vector<std::string>& args) const
+    {
+        Result result{"", spawn(command_line(args), console)};
+        result.console = console_text();
 #ifdef _WIN32
         // Console lines end as Windows text output ends them.
         std::string lf;
@@ -263,6 +296,9 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"f%ld", o, "1", "1", "3", "2"}, "Invalid file format f%ld\n"},
         {{"f%d%d", o, "1", "1", "3", "2"}, "Invalid file format f%d%d\n"},
         {{"f%d%", o, "1", "1", "3", "2"}, "Invalid file format f%d%\n"},
+        {{"f%1000d", o, "1", "1", "3", "2"}, "Invalid file format f%1000d\n"},  // can never fit a name
+        {{"f%999999999d", o, "1", "1", "3", "2"}, "Invalid file format f%999999999d\n"},
+        {{"f%.2147483647d", o, "1", "1", "3", "2"}, "Invalid file format f%.2147483647d\n"},
         {{"f%s", o, "1", "1", "-1", "2"}, "Invalid file format f%s\n"},
         {{"f%d", o, "1", "1", "-1", "2"}, "Invalid video size -1x2\n"},
         {{"f%d", o, "1", "1", "3", "-2"}, "Invalid video size 3x-2\n"},
@@ -291,32 +327,46 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
 }
 
 // An output that is one of the run's own frames, by any path, is refused
-// before it is emptied; a frame just outside the range may be the output.
+// before it is emptied, wherever it lies in the range; a frame just outside
+// the range may be the output.
 TEST_F(Cli, OutputThatIsAFrameIsRefused)
 {
     enum Link { NONE, SYMLINK, HARD_LINK };
+    enum Gap { NO_GAP, MISSING, DANGLING };  // what frame 3 is
     constexpr char SEPARATOR = static_cast<char>(fs::path::preferred_separator);
     struct Case {
         const char* name;
         std::string pattern, output;  // in dir
         Link link;                    // output made as a link to f2.tga
+        Gap gap;
+        std::string first, last;
         int refused;                  // the frame named in the message; 0: the run converts
     };
     const Case cases[] = {
-        {"named like a frame", "f%d.tga", "f3.tga", NONE, 3},
-        {"another spelling", "f%d.tga", std::string{'.', SEPARATOR} + "f4.tga", NONE, 4},
-        {"symlink", "f%d.tga", "link.raw", SYMLINK, 2},
-        {"hard link", "f%d.tga", "link.raw", HARD_LINK, 2},
-        {"no conversion", "f1.tga", "f1.tga", NONE, 1},
-        {"just outside the range", "f%d.tga", "f5.tga", NONE, 0},
+        {"named like a frame", "f%d.tga", "f3.tga", NONE, NO_GAP, "1", "4", 3},
+        {"another spelling", "f%d.tga", std::string{'.', SEPARATOR} + "f4.tga", NONE, NO_GAP, "1", "4", 4},
+        {"symlink", "f%d.tga", "link.raw", SYMLINK, NO_GAP, "1", "4", 2},
+        {"hard link", "f%d.tga", "link.raw", HARD_LINK, NO_GAP, "1", "4", 2},
+        {"no conversion", "f1.tga", "f1.tga", NONE, NO_GAP, "1", "4", 1},
+        {"just outside the range", "f%d.tga", "f5.tga", NONE, NO_GAP, "1", "4", 0},
+        {"after a gap", "f%d.tga", "f4.tga", NONE, MISSING, "1", "4", 4},
+        {"after a dangling link", "f%d.tga", "f4.tga", NONE, DANGLING, "1", "4", 4},
+        {"reversed range", "f%d.tga", "f2.tga", NONE, NO_GAP, "2", "1", 2},
+        {"reversed, no conversion", "f2.tga", "f2.tga", NONE, NO_GAP, "2", "1", 2},
+        {"not there yet, named like a missing frame", "f%d.tga", "f3.tga", NONE, MISSING, "1", "4", 3},
+        {"huge last, after a gap", "f%d.tga", "f5.tga", NONE, MISSING, "1", "2147483647", 5},
+        {"huge last, zero-filled", "f%03d.tga", "f005.tga", NONE, NO_GAP, "1", "2147483647", 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(dir);
         fs::create_directory(dir);
         for (int number = 1; number <= 5; ++number) frame(number, color_tga(PICTURE, 3, 2));
+        write(dir / "f005.tga", color_tga(PICTURE, 3, 2));
         const Bytes frame_bytes = read(frame_path(1));
         try {
+            if (c.gap != NO_GAP) fs::remove(frame_path(3));
+            if (c.gap == DANGLING) fs::create_symlink(dir / "nowhere", frame_path(3));
             if (c.link == SYMLINK) fs::create_symlink(dir / "f2.tga", dir / c.output);
             if (c.link == HARD_LINK) fs::create_hard_link(dir / "f2.tga", dir / c.output);
         } catch (const fs::filesystem_error& error) {
@@ -324,16 +374,20 @@ TEST_F(Cli, OutputThatIsAFrameIsRefused)
             continue;
         }
         const std::string output = dir.string() + SEPARATOR + c.output;
-        const Result r = run({(dir / c.pattern).string(), output, "1", "4", "3", "2"});
+        const bool existed = fs::exists(fs::symlink_status(output));
+        const Result r = run({(dir / c.pattern).string(), output, c.first, c.last, "3", "2"});
         if (c.refused == 0) {
             EXPECT_EQ(r.status, 0) << r.console;
         } else {
             EXPECT_EQ(r.console, BANNER + "Output file " + output + " would overwrite input frame " +
                                      std::to_string(c.refused) + "\n");
             EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(fs::exists(fs::symlink_status(output)), existed);
         }
-        for (int number = 1; number <= 4; ++number) {
-            EXPECT_EQ(read(frame_path(number)), frame_bytes) << number;
+        for (int number = 1; number <= 5; ++number) {
+            if ((number != 3 || c.gap == NO_GAP) && (number != 5 || c.refused != 0)) {
+                EXPECT_EQ(read(frame_path(number)), frame_bytes) << number;
+            }
         }
     }
 }
@@ -437,7 +491,7 @@ TEST_F(Cli, LargeFramesConvert)
     }
 }
 
-TEST_F(Cli, SizeAndNameLimits)
+TEST_F(Cli, LongFileIsReadInPart)
 {
     // A file longer than the input buffer is read in part, and still converts.
     Bytes long_file = color_tga(PICTURE, 3, 2);
@@ -446,11 +500,6 @@ TEST_F(Cli, SizeAndNameLimits)
     Result r = run_picture(1, 1);
     EXPECT_EQ(r.status, 0) << r.console;
     EXPECT_EQ(read(out), PICTURE_WORDS);
-
-    const std::string long_pattern = (dir / "%01000d").string();
-    r = run({long_pattern, out, "1", "1", "3", "2"});
-    EXPECT_EQ(r.console, BANNER + frame_line(1, "Could not open input file " + long_pattern + "\n"));
-    EXPECT_EQ(r.status, 3);
 }
 
 #ifndef _WIN32
@@ -488,6 +537,87 @@ TEST_F(Cli, FailedWriteIsReported)
     EXPECT_EQ(missing_dir.console, BANNER + "Could not open output file " + (dir / "no" / "out.raw").string() + "\n");
     EXPECT_EQ(missing_dir.status, 2);
 }
+
+#ifndef _WIN32
+// When the video goes to standard output, by whatever name, the messages go
+// to standard error and the stream holds frames alone; a closed standard
+// output never becomes the video's descriptor.
+TEST_F(Cli, StandardOutputHoldsOnlyFrames)
+{
+    frame(1, color_tga(PICTURE, 3, 2));
+    frame(2, rle_picture_tga());
+    const std::string messages = BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") + "Done.\n";
+    const fs::path stream = dir / "stream.raw";
+    struct Case {
+        const char* output;  // empty: out, in the folder
+        Stdout standard_output;
+        int frames;          // more than a stdio buffer of messages, where standard output is closed
+        std::string console;
+    };
+    const Case cases[] = {
+        {"/dev/stdout", Stdout::FILE, 2, messages},
+        {"/dev/fd/1", Stdout::FILE, 2, messages},
+        {"", Stdout::CLOSED, 400, ""},  // the messages go to the null device that stands in
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        const std::string output = *c.output ? c.output : out;
+        const std::string frames = c.frames == 2 ? pattern : (dir / "f1.tga").string();
+        const int status = finish(start(command_line({frames, output, "1", std::to_string(c.frames), "3", "2"}),
+                                        console, c.standard_output, stream));
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(console_text(), c.console);
+        Bytes expected;
+        for (int i = 0; i < c.frames; ++i) expected = concat({expected, PICTURE_WORDS});
+        EXPECT_TRUE(read(*c.output ? stream : fs::path(out)) == expected);
+    }
+}
+
+// A reader that has gone is a failed write, not the end of the process.
+TEST_F(Cli, ClosedPipeIsAFailedWrite)
+{
+    frame(1, color_tga(PICTURE, 3, 2));
+    const int status = finish(start(command_line({pattern, "/dev/stdout", "1", "1", "3", "2"}), console,
+                                    Stdout::BROKEN_PIPE));
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(console_text(), BANNER + frame_line(1, "Could not write output file /dev/stdout\n"));
+}
+
+// A full file system leaves the frames before the one that did not fit, whole.
+TEST_F(Cli, FullDiskLeavesWholeFrames)
+{
+    const fs::path small = dir / "small";
+    fs::create_directory(small);
+    const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + small.string() + "' 2>/dev/null";
+    if (std::system(mount.c_str()) != 0) {
+        GTEST_SKIP() << "cannot mount a 64 KiB tmpfs here (needs root)";
+    }
+    frame(1, color_tga(std::vector<Rgb>(100 * 100, Rgb{1, 2, 3}), 100, 100));
+    const std::string output = (small / "out.raw").string();
+    const Result r = run({(dir / "f1.tga").string(), output, "1", "5", "100", "100"});
+    const std::uintmax_t size = fs::file_size(output);
+    std::system(("umount '" + small.string() + "'").c_str());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.console.substr(r.console.rfind("Frame")), frame_line(4, "Could not write output file " + output + "\n"));
+    EXPECT_EQ(size, 3u * 100 * 100 * 2);
+}
+
+// A signal mid-run ends the process as the signal does, with whole frames.
+TEST_F(Cli, SignalLeavesWholeFrames)
+{
+    constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
+    frame(1, gray_tga(Bytes(2048 * 2048, 77), 2048, 2048));
+    const pid_t child = start(command_line({(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"}), console);
+    ASSERT_GT(child, 0);
+    std::error_code error;
+    for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 0 && !error); ++wait) {
+        usleep(500);  // until the first frame is being written
+    }
+    kill(child, SIGTERM);
+    EXPECT_EQ(finish(child), 128 + SIGTERM);
+    EXPECT_EQ(fs::file_size(out) % FRAME_BYTES, 0u) << fs::file_size(out);
+}
+#endif
 
 }  // namespace
 
