@@ -99,13 +99,14 @@ std::int32_t read_number(const char* text)
 }
 
 // Reads the whole frame file, or its first INPUT_BUFFER_SIZE bytes, into
-// input_buffer in one read. False on a read error or a short read.
-bool read_frame_file(std::FILE* file, std::size_t& bytes_read)
+// input_buffer in one read. False on a read error, or a read short of what
+// the file holds.
+bool read_frame_file(std::FILE* file, const FileIdentity& identity, std::size_t& bytes_read)
 {
-    std::uint64_t size = 0;
-    const bool known_size = regular_file_size(file, size);
+    // Unbuffered, as the read goes to input_buffer anyway: no buffer to set up.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     bytes_read = std::fread(input_buffer, 1, INPUT_BUFFER_SIZE, file);
-    const bool short_read = known_size && bytes_read < size && bytes_read < INPUT_BUFFER_SIZE;
+    const bool short_read = identity.regular && bytes_read < identity.size && bytes_read < INPUT_BUFFER_SIZE;
     return !std::ferror(file) && !short_read;
 }
 
@@ -225,12 +226,13 @@ int main(int argc, char** argv)
         // The output may have come into being, or been swapped in, under a
         // frame's name since the check.
         FileIdentity input_identity {};
-        if (identity_of_stream(input, input_identity) && same_file(input_identity, output_identity)) {
+        const bool known = identity_of_stream(input, input_identity);
+        if (known && same_file(input_identity, output_identity)) {
             fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
                  static_cast<int>(frame));
         }
         std::size_t bytes_read = 0;
-        const bool read = read_frame_file(input, bytes_read);
+        const bool read = read_frame_file(input, known ? input_identity : FileIdentity {}, bytes_read);
         if (std::fclose(input) != 0 || !read) {
             fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", pattern);
         }

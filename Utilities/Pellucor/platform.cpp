@@ -66,6 +66,9 @@ bool identity_of_handle(HANDLE file, FileIdentity& identity)
     identity = {};
     identity.volume = information.dwVolumeSerialNumber;
     identity.index = std::uint64_t {information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+    identity.regular = GetFileType(file) == FILE_TYPE_DISK &&
+                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    identity.size = identity.regular ? std::uint64_t {information.nFileSizeHigh} << 32 | information.nFileSizeLow : 0;
     FILE_ID_INFO wide {};
     if (GetFileInformationByHandleEx(file, FileIdInfo, &wide, sizeof wide) != 0) {
         identity.has_wide_id = true;
@@ -125,6 +128,20 @@ bool is_open(int descriptor)
 
 }  // namespace
 
+#ifndef _WIN32
+namespace {
+FileIdentity identity_of_status(const struct stat& status)
+{
+    FileIdentity identity {};
+    identity.volume = static_cast<std::uint64_t>(status.st_dev);
+    identity.index = static_cast<std::uint64_t>(status.st_ino);
+    identity.regular = S_ISREG(status.st_mode);
+    identity.size = identity.regular && status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+    return identity;
+}
+}  // namespace
+#endif
+
 bool same_file(const FileIdentity& a, const FileIdentity& b)
 {
     if (a.has_wide_id && b.has_wide_id) {
@@ -149,9 +166,7 @@ bool identity_of_path(const char* path, FileIdentity& identity)
     if (stat(path, &status) != 0) {
         return false;
     }
-    identity = {};
-    identity.volume = static_cast<std::uint64_t>(status.st_dev);
-    identity.index = static_cast<std::uint64_t>(status.st_ino);
+    identity = identity_of_status(status);
     return true;
 #endif
 }
@@ -166,24 +181,9 @@ bool identity_of_stream(std::FILE* stream, FileIdentity& identity)
     if (fstat(fileno(stream), &status) != 0) {
         return false;
     }
-    identity = {};
-    identity.volume = static_cast<std::uint64_t>(status.st_dev);
-    identity.index = static_cast<std::uint64_t>(status.st_ino);
+    identity = identity_of_status(status);
     return true;
 #endif
-}
-
-bool regular_file_size(std::FILE* stream, std::uint64_t& size)
-{
-#ifdef _WIN32
-    struct _stat64 status {};
-    const bool regular = _fstat64(_fileno(stream), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
-#else
-    struct stat status {};
-    const bool regular = fstat(fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
-#endif
-    size = regular && status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
-    return regular;
 }
 
 #ifdef _WIN32
@@ -312,8 +312,11 @@ std::FILE* open_output(const char* path, bool& created)
 
 bool empty_output(std::FILE* output)
 {
-    std::uint64_t size = 0;
-    if (!regular_file_size(output, size)) {
+    FileIdentity identity {};
+    if (!identity_of_stream(output, identity)) {
+        return false;
+    }
+    if (!identity.regular) {
         return true;  // a pipe or a device: nothing to empty
     }
 #ifdef _WIN32
@@ -328,8 +331,8 @@ void guard_output(std::FILE* output, std::size_t frame_bytes)
     output_stream = output;
     output_frame_bytes = frame_bytes;
     whole_frames_end = 0;
-    std::uint64_t size = 0;
-    output_is_regular = regular_file_size(output, size);
+    FileIdentity identity {};
+    output_is_regular = identity_of_stream(output, identity) && identity.regular;
 #ifdef _WIN32
     output_descriptor = _fileno(output);
     InitializeCriticalSection(&writing);

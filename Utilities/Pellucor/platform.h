@@ -9,12 +9,15 @@
 // Where a file lives, whatever path names it: device and inode on POSIX; on
 // Windows the volume and the 128-bit file ID where the volume gives one (ReFS
 // needs it), and the volume serial number and 64-bit file index always.
+// The same look also tells whether it is a regular file, and its size.
 struct FileIdentity {
     std::uint64_t volume;
     std::uint64_t index;
     bool has_wide_id;
     std::uint64_t wide_volume;
     std::uint8_t wide_id[16];
+    bool regular;
+    std::uint64_t size;
 };
 
 bool same_file(const FileIdentity& a, const FileIdentity& b);
@@ -22,9 +25,6 @@ bool same_file(const FileIdentity& a, const FileIdentity& b);
 // that cannot be searched.
 bool identity_of_path(const char* path, FileIdentity& identity);
 bool identity_of_stream(std::FILE* stream, FileIdentity& identity);
-
-// The size of an open regular file; false for anything else.
-bool regular_file_size(std::FILE* stream, std::uint64_t& size);
 
 // Lists the names in a folder, one after another; one listing at a time.
 // False when the folder cannot be listed.

@@ -270,6 +270,24 @@ TEST_F(Cli, FrameRangesAndPatterns)
     }
 }
 
+// A folder, frames and an output named outside any Western code page: on
+// Windows the manifest makes arguments and file names UTF-8. The paths are
+// built from UTF-8 text, which std::filesystem takes as such everywhere.
+TEST_F(Cli, NamesOutsideTheAsciiRange)
+{
+    const auto utf8 = [](const fs::path& path) {
+        const std::u8string text = path.u8string();
+        return std::string(text.begin(), text.end());
+    };
+    const fs::path folder = dir / u8"\u03A9mega renders";
+    fs::create_directory(folder);
+    write(folder / u8"\u03A91.tga", color_tga(PICTURE, 3, 2));
+    const fs::path output = folder / u8"\u03A9.raw";
+    const Result r = run({utf8(folder / u8"\u03A9%d.tga"), utf8(output), "1", "1", "3", "2"});
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(read(output), PICTURE_WORDS);
+}
+
 TEST_F(Cli, ZeroSizeReadsEveryFrameAndWritesNothing)
 {
     frame(1, tga_header(2, 0, 0, 24));
