@@ -111,12 +111,12 @@ bool read_frame_file(std::FILE* file, const FileIdentity& identity, std::size_t&
 }
 
 // The output is emptied once it is open, so it must not be a frame file of
-// the run: compares the open output with every frame of the range that exists, going
-// on past a missing or unreadable one. Where the conversion lies in the file
-// name, only the names in the folder that the pattern can produce are looked
-// at, so that a huge LAST costs nothing; otherwise the range is walked. A
-// pattern without a conversion names one file, and a range that reads no
-// frame is still checked at FIRST and LAST.
+// the run: compares the open output with every frame of the range that
+// exists, going on past a missing or unreadable one. Where the conversion
+// lies in the file name, only the names in the folder that the pattern can
+// produce are looked at, so that a huge LAST costs nothing; otherwise the
+// range is walked. A pattern without a conversion names one file, and a range
+// that reads no frame is still checked at FIRST and LAST.
 bool output_is_a_frame(const char* pattern, char conversion, const FileIdentity& output, std::int32_t first_frame,
                        std::int32_t last_frame, std::int64_t& frame_found)
 {
