@@ -316,8 +316,11 @@ bool empty_output(std::FILE* output)
     if (!identity_of_stream(output, identity)) {
         return false;
     }
-    if (!identity.regular) {
-        return true;  // a pipe or a device: nothing to empty
+    // A pipe, a device or an empty file: nothing to empty. An empty file is
+    // left alone, since ext4 takes a cut to zero as a rewrite and flushes the
+    // whole file when it is closed.
+    if (!identity.regular || identity.size == 0) {
+        return true;
     }
 #ifdef _WIN32
     return _chsize_s(_fileno(output), 0) == 0;
