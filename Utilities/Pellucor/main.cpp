@@ -204,13 +204,13 @@ int main(int argc, char** argv)
         fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
              static_cast<int>(frame_found));
     }
-    if (!empty_output(output)) {
+    if (!empty_output(output, output_identity)) {
         fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", output_path);
     }
     // Unbuffered: each packed frame goes to the file in one write, so a
     // failed write is caught at the frame that caused it.
     std::setvbuf(output, nullptr, _IONBF, 0);
-    guard_output(output, PACKED_PIXEL_SIZE * video_pixel_count());
+    guard_output(output, output_identity, PACKED_PIXEL_SIZE * video_pixel_count());
 
     char filename[FILENAME_SIZE];
     // 64-bit, so that a last frame of INT32_MAX still ends the loop.

@@ -310,12 +310,8 @@ std::FILE* open_output(const char* path, bool& created)
     return output;
 }
 
-bool empty_output(std::FILE* output)
+bool empty_output(std::FILE* output, const FileIdentity& identity)
 {
-    FileIdentity identity {};
-    if (!identity_of_stream(output, identity)) {
-        return false;
-    }
     // A pipe, a device or an empty file: nothing to empty. An empty file is
     // left alone, since ext4 takes a cut to zero as a rewrite and flushes the
     // whole file when it is closed.
@@ -329,13 +325,12 @@ bool empty_output(std::FILE* output)
 #endif
 }
 
-void guard_output(std::FILE* output, std::size_t frame_bytes)
+void guard_output(std::FILE* output, const FileIdentity& identity, std::size_t frame_bytes)
 {
     output_stream = output;
     output_frame_bytes = frame_bytes;
     whole_frames_end = 0;
-    FileIdentity identity {};
-    output_is_regular = identity_of_stream(output, identity) && identity.regular;
+    output_is_regular = identity.regular;
 #ifdef _WIN32
     output_descriptor = _fileno(output);
     InitializeCriticalSection(&writing);

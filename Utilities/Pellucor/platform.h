@@ -40,13 +40,13 @@ void keep_standard_streams_open();
 // does not exist. Null on failure.
 std::FILE* open_output(const char* path, bool& created);
 // Empties a regular file; other outputs (a pipe, a device) are left as they
-// are. False on failure.
-bool empty_output(std::FILE* output);
+// are. identity is the open output's. False on failure.
+bool empty_output(std::FILE* output, const FileIdentity& identity);
 
 // From here on, a failed write, SIGINT, SIGTERM or SIGHUP (Ctrl-C or
 // Ctrl-Break on Windows) leaves a regular output file cut back to its last
 // whole frame. A closed pipe fails the write instead of ending the process.
-void guard_output(std::FILE* output, std::size_t frame_bytes);
+void guard_output(std::FILE* output, const FileIdentity& identity, std::size_t frame_bytes);
 // Writes one packed frame and counts it as whole. False on a failed write.
 bool write_frame(const std::uint8_t* frame);
 // Cuts a regular output file back to its last whole frame.
