@@ -3,6 +3,8 @@
 
 std::int32_t video_width = 0;
 std::int32_t video_height = 0;
+WordFormat color_word_format = DEFAULT_COLOR_FORMAT;
+WordFormat gray_word_format = DEFAULT_GRAY_FORMAT;
 
 alignas(64) std::uint8_t input_buffer[INPUT_BUFFER_SIZE];
 alignas(64) std::uint8_t output_buffer[OUTPUT_BUFFER_SIZE];

@@ -11,12 +11,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "word_format.h"
+
 constexpr std::size_t TGA_HEADER_SIZE = 18;
 constexpr std::size_t TGA_TYPE_OFFSET = 2;
 constexpr std::uint8_t TGA_TYPE_GRAY = 3;
 constexpr std::uint8_t TGA_TYPE_RLE_COLOR = 10;
 
 constexpr std::size_t COLOR_PIXEL_SIZE = 3;
+constexpr std::size_t TGA_BLUE = 0, TGA_GREEN = 1, TGA_RED = 2;  // within a color pixel
 constexpr std::size_t GRAY_PIXEL_SIZE = 1;
 constexpr std::size_t PACKED_PIXEL_SIZE = 2;
 
@@ -39,6 +42,9 @@ static_assert(TGA_HEADER_SIZE + RLE_WORST_PIXEL_SIZE * MAX_VIDEO_PIXELS <= INPUT
 
 extern std::int32_t video_width;
 extern std::int32_t video_height;
+// The word formats of color and gray frames, also set from the command line.
+extern WordFormat color_word_format;
+extern WordFormat gray_word_format;
 
 extern std::uint8_t input_buffer[INPUT_BUFFER_SIZE];
 extern std::uint8_t output_buffer[OUTPUT_BUFFER_SIZE];

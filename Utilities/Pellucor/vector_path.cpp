@@ -1,6 +1,13 @@
-// Which vector loops the stages run: the best the processor has, found on
-// first use, or the one a test or benchmark asks for.
+// Which kernels the stages run: the best the processor has, found on first
+// use, or the one a test, a benchmark or PELLUCOR_VECTOR_PATH asks for.
 #include "vector_path.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "pixel_pack_kernels.h"
+#include "rle_decode.h"
 
 #if defined(PELLUCOR_X86) && defined(_MSC_VER) && !defined(__clang__)
 #include <immintrin.h>
@@ -8,6 +15,33 @@
 #endif
 
 namespace {
+
+#ifdef PELLUCOR_X86
+#define PELLUCOR_X86_KERNEL(kernel) kernel
+#else
+#define PELLUCOR_X86_KERNEL(kernel) nullptr
+#endif
+#ifdef PELLUCOR_NEON
+#define PELLUCOR_NEON_KERNEL(kernel) kernel
+#else
+#define PELLUCOR_NEON_KERNEL(kernel) nullptr
+#endif
+
+// The gray packer of avx512 is the avx2 one, as gray rows are bound by their
+// writes; that of ssse3 is the plain loop, which compilers vectorize with SSE2.
+constexpr Kernels KERNEL_TABLE[] = {
+    {VectorPath::avx512, "avx512", PELLUCOR_X86_KERNEL(pack_color_row_avx512),
+     PELLUCOR_X86_KERNEL(pack_gray_row_avx2), PELLUCOR_X86_KERNEL(decode_packets_avx2)},
+    {VectorPath::avx2, "avx2", PELLUCOR_X86_KERNEL(pack_color_row_avx2), PELLUCOR_X86_KERNEL(pack_gray_row_avx2),
+     PELLUCOR_X86_KERNEL(decode_packets_avx2)},
+    {VectorPath::ssse3, "ssse3", PELLUCOR_X86_KERNEL(pack_color_row_ssse3), PELLUCOR_X86_KERNEL(pack_gray_row_plain),
+     PELLUCOR_X86_KERNEL(decode_packets)},
+    {VectorPath::neon, "neon", PELLUCOR_NEON_KERNEL(pack_color_row_neon), PELLUCOR_NEON_KERNEL(pack_gray_row_neon),
+     PELLUCOR_NEON_KERNEL(decode_packets)},
+    {VectorPath::plain, "plain", pack_color_row_plain, pack_gray_row_plain, decode_packets},
+};
+#undef PELLUCOR_X86_KERNEL
+#undef PELLUCOR_NEON_KERNEL
 
 bool processor_has(VectorPath path)
 {
@@ -21,15 +55,19 @@ bool processor_has(VectorPath path)
     case VectorPath::avx512: {
         // CPUID leaf 1 ECX: SSSE3 bit 9, OSXSAVE bit 27. Leaf 7 EBX: AVX2 bit 5,
         // AVX-512F bit 16, AVX-512BW bit 30; ECX: AVX-512 VBMI bit 1. XCR0 says
-        // which registers the operating system saves.
+        // which registers the operating system saves: SSE and AVX state (bits
+        // 1, 2), and for AVX-512 the mask and upper registers too (bits 5-7).
+        constexpr int SSSE3 = 1 << 9, OSXSAVE = 1 << 27, AVX2 = 1 << 5, AVX512F = 1 << 16, AVX512BW = 1 << 30,
+                      AVX512VBMI = 1 << 1;
+        constexpr unsigned long long AVX_STATE = 0x6, AVX512_STATE = 0xE6;
         int leaf1[4], leaf7[4];
         __cpuid(leaf1, 1);
         __cpuidex(leaf7, 7, 0);
-        const unsigned long long saved = (leaf1[2] & 1 << 27) ? _xgetbv(0) : 0;
-        if (path == VectorPath::ssse3) return (leaf1[2] & 1 << 9) != 0;
-        if (path == VectorPath::avx2) return (saved & 0x6) == 0x6 && (leaf7[1] & 1 << 5) != 0;
-        return (saved & 0xE6) == 0xE6 && (leaf7[1] & 1 << 16) != 0 && (leaf7[1] & 1 << 30) != 0 &&
-               (leaf7[2] & 1 << 1) != 0;
+        const unsigned long long saved = (leaf1[2] & OSXSAVE) ? _xgetbv(0) : 0;
+        if (path == VectorPath::ssse3) return (leaf1[2] & SSSE3) != 0;
+        if (path == VectorPath::avx2) return (saved & AVX_STATE) == AVX_STATE && (leaf7[1] & AVX2) != 0;
+        return (saved & AVX512_STATE) == AVX512_STATE && (leaf7[1] & AVX512F) && (leaf7[1] & AVX512BW) &&
+               (leaf7[2] & AVX512VBMI);
     }
 #else
     case VectorPath::ssse3:
@@ -50,32 +88,53 @@ bool processor_has(VectorPath path)
     }
 }
 
-constexpr VectorPath BEST_FIRST[] = {VectorPath::avx512, VectorPath::avx2, VectorPath::ssse3, VectorPath::neon,
-                                     VectorPath::plain};
+const Kernels* in_use = nullptr;
 
-bool chosen = false;
-VectorPath path_in_use = VectorPath::plain;
+const Kernels& row_of(VectorPath path)
+{
+    for (const Kernels& row : KERNEL_TABLE) {
+        if (row.path == path) {
+            return row;
+        }
+    }
+    return KERNEL_TABLE[std::size(KERNEL_TABLE) - 1];
+}
 
 }  // namespace
 
+std::span<const Kernels> kernel_table()
+{
+    return KERNEL_TABLE;
+}
+
+bool vector_path_available(VectorPath path)
+{
+    return row_of(path).pack_color_row != nullptr && processor_has(path);
+}
+
 bool use_vector_path(VectorPath path)
 {
-    if (!processor_has(path)) {
+    if (!vector_path_available(path)) {
         return false;
     }
-    path_in_use = path;
-    chosen = true;
+    in_use = &row_of(path);
     return true;
 }
 
-VectorPath vector_path()
+const Kernels& kernels()
 {
-    if (!chosen) {
-        for (const VectorPath path : BEST_FIRST) {
-            if (use_vector_path(path)) {
+    if (in_use == nullptr) {
+        const char* asked = std::getenv("PELLUCOR_VECTOR_PATH");
+        for (const Kernels& row : KERNEL_TABLE) {
+            if (asked != nullptr && std::strcmp(asked, row.name) == 0 && use_vector_path(row.path)) {
+                return *in_use;
+            }
+        }
+        for (const Kernels& row : KERNEL_TABLE) {
+            if (use_vector_path(row.path)) {
                 break;
             }
         }
     }
-    return path_in_use;
+    return *in_use;
 }

@@ -1,5 +1,12 @@
-// The instruction sets of the stages' vector loops, picked at run time.
+// The kernel table: for each instruction set, the stages' inner loops, picked
+// at run time.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "word_format.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 #define PELLUCOR_X86 1
@@ -18,17 +25,42 @@
 #define PELLUCOR_TARGET_FLAT(features)
 #endif
 
-// The best path that the processor has is used unless a test or benchmark
-// picks another. The plain loops are the reference; every path gives the same
-// bytes. The packers have a row loop for each path; the RLE decoder writes
-// 32-byte parts on avx2 and avx512, and 16-byte parts on the others.
-enum class VectorPath { plain, ssse3, avx2, avx512, neon };
+// Packs width pixels at source into width words at packed. readable is how
+// many bytes from source on lie inside input_buffer: a vector loop may load
+// past the row's last pixel, never past that.
+using RowPacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
+                           std::size_t readable, const WordFormat& format);
 
-// Every path, in the enum's order, for tests and benchmarks to go through.
-constexpr VectorPath VECTOR_PATHS[] = {VectorPath::plain, VectorPath::ssse3, VectorPath::avx2, VectorPath::avx512,
-                                       VectorPath::neon};
+struct RleCursor {
+    const std::uint8_t* read;
+    std::uint8_t* write;
+};
+// Decodes RLE packets while the read position is before read_limit and the
+// write position before write_limit, which the caller sets so that no packet
+// can run short, be cut or write past the end of input_buffer.
+using PacketDecoder = RleCursor (*)(RleCursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit);
 
-// Makes the stages use path; false, with nothing changed, where the build or
-// the processor does not have it.
+enum class VectorPath { avx512, avx2, ssse3, neon, plain };
+
+struct Kernels {
+    VectorPath path;
+    const char* name;
+    // nullptr where the build has no such loop
+    RowPacker pack_color_row;
+    RowPacker pack_gray_row;
+    PacketDecoder decode_packets;
+};
+
+// Every path, best first, on every build; the last is the plain loops.
+std::span<const Kernels> kernel_table();
+
+// True where the build has the path's loops and the processor runs them.
+bool vector_path_available(VectorPath path);
+
+// The one way to force a path: makes the stages use path, or returns false,
+// changing nothing, where it is not available. Until then the stages use the
+// best available path, or the one PELLUCOR_VECTOR_PATH names, if available.
 bool use_vector_path(VectorPath path);
-VectorPath vector_path();
+
+// The kernels in use.
+const Kernels& kernels();

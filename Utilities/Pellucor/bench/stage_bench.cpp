@@ -1,5 +1,8 @@
-// Stage microbenchmarks: nanoseconds per pixel for the two packers and the
-// RLE decoder, on frames shaped like real renders. Figures only, no verdict.
+// Stage microbenchmarks: nanoseconds per pixel for each kernel of the two
+// packers and the RLE decoder, on frames shaped like real renders, in cache.
+// Each packer figure is also given as a multiple of memcpy of the same input
+// bytes (x_memcpy), timed in the same process. Figures only, no verdict; a
+// path that this processor lacks is reported as skipped.
 //
 //   pellucor_stage_bench [--benchmark_filter=REGEX]
 //
@@ -11,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -27,17 +31,34 @@
 
 namespace {
 
-constexpr std::uint8_t RUN_BIT = 0x80;
-
 struct Size {
     int width, height;
 };
 constexpr Size SIZES[] = {{320, 240}, {640, 480}};
 
+std::string size_name(Size size)
+{
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
 void count_pixels(benchmark::State& state, std::size_t pixels)
 {
     state.counters["ns/px"] = benchmark::Counter(static_cast<double>(state.iterations() * pixels) * 1e-9,
                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The best time of memcpy of bytes from input_buffer, in cache.
+double memcpy_seconds(std::size_t bytes)
+{
+    constexpr int RUNS = 200;
+    double best = 1e9;
+    for (int run = 0; run < RUNS; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        std::memcpy(scratch_buffer, input_buffer, bytes);
+        benchmark::ClobberMemory();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
 }
 
 void fill_random(std::size_t bytes)
@@ -48,51 +69,42 @@ void fill_random(std::size_t bytes)
     }
 }
 
-constexpr const char* PATH_NAMES[] = {"plain", "ssse3", "avx2", "avx512", "neon"};  // as VECTOR_PATHS
-
-// Makes the stages use the path that argument names; false, with the
-// benchmark skipped, where the processor does not have it.
-bool use_path_of(benchmark::State& state, int argument)
+// Makes the stages use the kernels' path; false, with the benchmark
+// skipped, where the processor does not have it.
+bool use_path(benchmark::State& state, const Kernels& kernels)
 {
-    if (!use_vector_path(VECTOR_PATHS[state.range(argument)])) {
-        state.SkipWithError("not on this processor");
+    if (!use_vector_path(kernels.path)) {
+        state.SkipWithError((std::string("vector path ") + kernels.name + ": skipped, not on this processor").c_str());
         return false;
     }
     return true;
 }
 
-void pack(benchmark::State& state, void (*packer)(), std::size_t pixel_size)
+void pack(benchmark::State& state, const Kernels& path, Size size, bool gray, const WordFormat& format)
 {
-    const VectorPath best = vector_path();
-    if (!use_path_of(state, 1)) {
+    const VectorPath best = kernels().path;
+    if (!use_path(state, path)) {
         return;
     }
-    state.SetLabel(PATH_NAMES[state.range(1)]);
-    const Size size = SIZES[state.range(0)];
     video_width = size.width;
     video_height = size.height;
+    color_word_format = gray_word_format = format;
     const std::size_t pixels = video_pixel_count();
-    fill_random(TGA_HEADER_SIZE + pixel_size * pixels);
+    const std::size_t input_bytes = TGA_HEADER_SIZE + (gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE) * pixels;
+    fill_random(input_bytes);
+    const double copy = memcpy_seconds(input_bytes);
     for (auto _ : state) {
-        packer();
+        gray ? pack_gray_frame() : pack_color_frame();
         benchmark::DoNotOptimize(output_buffer);
         benchmark::ClobberMemory();
     }
     count_pixels(state, pixels);
+    state.counters["x_memcpy"] = benchmark::Counter(static_cast<double>(state.iterations()) * copy,
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     use_vector_path(best);
+    color_word_format = DEFAULT_COLOR_FORMAT;
+    gray_word_format = DEFAULT_GRAY_FORMAT;
 }
-
-void BM_pack_color_frame(benchmark::State& state)
-{
-    pack(state, pack_color_frame, COLOR_PIXEL_SIZE);
-}
-void BM_pack_gray_frame(benchmark::State& state)
-{
-    pack(state, pack_gray_frame, GRAY_PIXEL_SIZE);
-}
-// Every row loop, by instruction set; the best one is what a run uses.
-BENCHMARK(BM_pack_color_frame)->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4}})->ArgNames({"size", "path"});
-BENCHMARK(BM_pack_gray_frame)->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4}})->ArgNames({"size", "path"});
 
 // Packet mixes: each packet is drawn from the parts by their shares.
 struct Part {
@@ -129,7 +141,7 @@ Frame make_rle_frame(const Mix& mix, std::size_t pixels)
         const auto span = static_cast<unsigned>(part->high - part->low + 1);
         const std::size_t count =
             std::min<std::size_t>(left, static_cast<std::size_t>(part->low + static_cast<int>(random() % span)));
-        file[at++] = static_cast<std::uint8_t>((part->run ? RUN_BIT : 0) | (count - 1));
+        file[at++] = static_cast<std::uint8_t>((part->run ? RLE_RUN_BIT : 0) | (count - 1));
         for (std::size_t i = 0; i < (part->run ? 1 : count) * COLOR_PIXEL_SIZE; ++i) {
             file[at++] = static_cast<std::uint8_t>(random());
         }
@@ -139,12 +151,12 @@ Frame make_rle_frame(const Mix& mix, std::size_t pixels)
     return file;
 }
 
-// Times the decoder on the frames in turn, at the current geometry, on the
-// path of the last argument: plain (16-byte parts) or avx2 (32-byte parts).
-void decode(benchmark::State& state, const std::vector<Frame>& frames, int path_argument)
+// Times the decoder on the frames in turn, at the current geometry, with
+// the kernels of path.
+void decode(benchmark::State& state, const Kernels& path, const std::vector<Frame>& frames)
 {
-    const VectorPath best = vector_path();
-    if (!use_path_of(state, path_argument)) {
+    const VectorPath best = kernels().path;
+    if (!use_path(state, path)) {
         return;
     }
     std::size_t next = 0;
@@ -164,21 +176,6 @@ void decode(benchmark::State& state, const std::vector<Frame>& frames, int path_
     count_pixels(state, video_pixel_count());
     use_vector_path(best);
 }
-
-constexpr std::int64_t DECODER_PATHS[] = {0, 2};  // indices into VECTOR_PATHS
-
-void BM_decompress_rle_frame(benchmark::State& state)
-{
-    const Mix& mix = MIXES[state.range(0)];
-    const Size size = SIZES[state.range(1)];
-    video_width = size.width;
-    video_height = size.height;
-    state.SetLabel(std::string(mix.name) + " " + PATH_NAMES[state.range(2)]);
-    decode(state, {make_rle_frame(mix, video_pixel_count())}, 2);
-}
-BENCHMARK(BM_decompress_rle_frame)
-    ->ArgsProduct({{0, 1, 2}, {0, 1}, {std::begin(DECODER_PATHS), std::end(DECODER_PATHS)}})
-    ->ArgNames({"mix", "size", "path"});
 
 constexpr std::size_t TGA_WIDTH_OFFSET = 12, TGA_SIZE_END = 16;
 
@@ -210,10 +207,10 @@ std::vector<Frame> read_frames(const char* path)
     return frames;
 }
 
-void BM_decompress_rle_file(benchmark::State& state)
+void decode_files(benchmark::State& state, const Kernels& path)
 {
-    const char* path = std::getenv("PELLUCOR_BENCH_FRAME");
-    const std::vector<Frame> frames = path != nullptr ? read_frames(path) : std::vector<Frame>();
+    const char* name = std::getenv("PELLUCOR_BENCH_FRAME");
+    const std::vector<Frame> frames = name != nullptr ? read_frames(name) : std::vector<Frame>();
     if (frames.empty()) {
         state.SkipWithError("set PELLUCOR_BENCH_FRAME to an RLE TGA file or a folder of them");
         return;
@@ -221,12 +218,71 @@ void BM_decompress_rle_file(benchmark::State& state)
     const Frame& first = frames[0];
     video_width = first[TGA_WIDTH_OFFSET] | first[TGA_WIDTH_OFFSET + 1] << 8;
     video_height = first[TGA_WIDTH_OFFSET + 2] | first[TGA_WIDTH_OFFSET + 3] << 8;
-    state.SetLabel(std::string(path) + ", " + std::to_string(frames.size()) + " frames, " +
-                   PATH_NAMES[state.range(0)]);
-    decode(state, frames, 0);
+    state.SetLabel(std::string(name) + ", " + std::to_string(frames.size()) + " frames");
+    decode(state, path, frames);
 }
-BENCHMARK(BM_decompress_rle_file)->ArgsProduct({{std::begin(DECODER_PATHS), std::end(DECODER_PATHS)}})->ArgNames({"path"});
+
+// The rows of the kernel table with a decoder of their own: the lowest path
+// that has each.
+std::vector<const Kernels*> decoder_paths()
+{
+    std::vector<const Kernels*> paths;
+    for (const Kernels& row : kernel_table()) {
+        if (row.decode_packets == nullptr) continue;
+        const auto same = std::find_if(paths.begin(), paths.end(),
+                                       [&](const Kernels* path) { return path->decode_packets == row.decode_packets; });
+        if (same != paths.end()) {
+            *same = &row;
+        } else {
+            paths.push_back(&row);
+        }
+    }
+    return paths;
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Every packer kernel at every size in the default formats, then every
+// format on the best path; every decoder on every mix and size, and on the
+// frames of PELLUCOR_BENCH_FRAME.
+int main(int argc, char** argv)
+{
+    const Kernels& best = kernels();
+    for (const bool gray : {false, true}) {
+        const char* stage = gray ? "pack_gray_frame/" : "pack_color_frame/";
+        const WordFormat& standard = gray ? DEFAULT_GRAY_FORMAT : DEFAULT_COLOR_FORMAT;
+        for (const Size size : SIZES) {
+            for (const Kernels& path : kernel_table()) {
+                benchmark::RegisterBenchmark((stage + size_name(size) + "/" + path.name).c_str(),
+                                             [&path, size, gray, &standard](benchmark::State& state) {
+                                                 pack(state, path, size, gray, standard);
+                                             });
+            }
+        }
+        for (const WordFormat& format : WORD_FORMATS) {
+            benchmark::RegisterBenchmark((stage + size_name(SIZES[0]) + "/" + best.name + "/" + format.name).c_str(),
+                                         [&best, gray, &format](benchmark::State& state) {
+                                             pack(state, best, SIZES[0], gray, format);
+                                         });
+        }
+    }
+    for (const Kernels* path : decoder_paths()) {
+        for (const Mix& mix : MIXES) {
+            for (const Size size : SIZES) {
+                benchmark::RegisterBenchmark(
+                    (std::string("decompress_rle_frame/") + size_name(size) + "/" + mix.name + "/" + path->name).c_str(),
+                    [path, &mix, size](benchmark::State& state) {
+                        video_width = size.width;
+                        video_height = size.height;
+                        decode(state, *path, {make_rle_frame(mix, video_pixel_count())});
+                    });
+            }
+        }
+        benchmark::RegisterBenchmark((std::string("decompress_rle_frame/files/") + path->name).c_str(),
+                                     [path](benchmark::State& state) { decode_files(state, *path); });
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,6 +1,8 @@
 // Unit tests of the checks, the RLE decoder and the packers, run on the frame store.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -9,25 +11,17 @@
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
+#include "pixel_pack_kernels.h"
 #include "vector_path.h"
 #include "tga.h"
 
-namespace {
-
-// Runs check on every path that this build and processor have, then goes back
-// to the best one.
-template <typename Check>
-void on_every_path(Check check)
+// Test names and messages show a path by its name.
+void PrintTo(const Kernels& kernels, std::ostream* out)
 {
-    const VectorPath best = vector_path();
-    for (const VectorPath path : VECTOR_PATHS) {
-        if (use_vector_path(path)) {
-            SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
-            check();
-        }
-    }
-    use_vector_path(best);
+    *out << kernels.name;
 }
+
+namespace {
 
 void load(const Bytes& file, int width, int height)
 {
@@ -48,44 +42,13 @@ Bytes tga_pixels(std::size_t pixels)
 
 TEST(Packers, PictureComesOutTopRowFirstWithChannelsInPlace)
 {
-    load(color_tga(PICTURE, 3, 2), 3, 2);
+    load(color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT), PICTURE_WIDTH, PICTURE_HEIGHT);
     pack_color_frame();
     EXPECT_EQ(packed(6), PICTURE_WORDS);
 
-    load(gray_tga(GRAY_PICTURE, 3, 2), 3, 2);
+    load(gray_tga(GRAY_PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT), PICTURE_WIDTH, PICTURE_HEIGHT);
     pack_gray_frame();
     EXPECT_EQ(packed(6), GRAY_WORDS);
-}
-
-// Every row loop this processor runs against a plain reference: each tail
-// length of the vector chunks, rows of several chunks, and the largest frame.
-TEST(Packers, EveryPathMatchesReference)
-{
-    std::vector<std::pair<int, int>> sizes = {{333, 3}, {4096, 4096}};
-    for (int width = 1; width <= 40; ++width) sizes.emplace_back(width, 3);
-    for (std::size_t i = 0; i < TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * MAX_VIDEO_PIXELS; ++i) {
-        input_buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
-    }
-    on_every_path([&] {
-        for (const bool gray : {false, true}) {
-            for (const auto& [width, height] : sizes) {
-                video_width = width;
-                video_height = height;
-                gray ? pack_gray_frame() : pack_color_frame();
-                for (int y = 0; y < height; ++y) {
-                    for (int x = 0; x < width; ++x) {
-                        const std::size_t index = static_cast<std::size_t>((height - 1 - y) * width + x);
-                        const std::uint8_t* p = input_buffer + 18 + index * (gray ? 1 : 3);
-                        const unsigned word = gray ? (p[0] >> 3) << 11 | (p[0] >> 2) << 5 | p[0] >> 3
-                                                   : (p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3;
-                        const std::uint8_t* out = output_buffer + (y * width + x) * 2;
-                        ASSERT_EQ(out[0] | out[1] << 8, word) << (gray ? "gray " : "color ") << width << "x"
-                                                              << height << " at " << x << "," << y;
-                    }
-                }
-            }
-        }
-    });
 }
 
 TEST(Packers, ZeroSizeWritesNothing)
@@ -129,7 +92,7 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
     };
     for (const RleCase& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes file = tga_header(10, c.width, c.height, 24);
+        Bytes file = tga_header(TGA_TYPE_RLE_COLOR, c.width, c.height, 24);
         file.insert(file.end(), c.data.begin(), c.data.end());
         std::memset(input_buffer, 0xEE, TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * 256);  // past every case's pixels
         load(file, c.width, c.height);
@@ -139,7 +102,7 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
         if (decoded) {
             EXPECT_EQ(tga_pixels(pixels), c.pixels);
         }
-        EXPECT_EQ(Bytes(input_buffer, input_buffer + TGA_HEADER_SIZE), Bytes(file.begin(), file.begin() + 18));
+        EXPECT_EQ(Bytes(input_buffer, input_buffer + TGA_HEADER_SIZE), Bytes(file.begin(), file.begin() + TGA_HEADER_SIZE));
     }
 }
 
@@ -159,7 +122,7 @@ TEST(Rle, EveryPacketLength)
             for (const bool cut : {false, true}) {
                 SCOPED_TRACE(std::to_string(count) + (run ? " run" : " raw") + (cut ? " cut" : ""));
                 const int width = cut ? count : count + 1;
-                Bytes file = tga_header(10, width, 1, 24);
+                Bytes file = tga_header(TGA_TYPE_RLE_COLOR, width, 1, 24);
                 Bytes expected = cut ? Bytes{9, 9, 9} : Bytes{};
                 const Bytes& first = cut ? other : packet;
                 const Bytes& second = cut ? packet : other;
@@ -175,33 +138,130 @@ TEST(Rle, EveryPacketLength)
     }
 }
 
-// A long frame whose packets take every length in turn, through the
-// unchecked loop of every path; its last packets go through the checked
-// loop, and a footer gives the packets slack.
-TEST(Rle, EveryPacketLengthOnEveryPath)
-{
-    constexpr int width = 333327;
-    on_every_path([&] {
-        for (const bool last_is_run : {true, false}) {
-            Bytes file = tga_header(10, width, 1, 24), expected;
-            for (int packet = 0, left = width; left > 0; ++packet) {
-                const int count = std::min(left, packet % 128 + 1);  // every length, in the unchecked loop too
-                left -= count;
-                if ((packet % 2 == 0) == last_is_run) {
-                    append(file, {static_cast<std::uint8_t>(0x80 | (count - 1)), static_cast<std::uint8_t>(packet), 1, 2});
-                    for (int i = 0; i < count; ++i) expected.insert(expected.end(), file.end() - 3, file.end());
-                } else {
-                    file.push_back(static_cast<std::uint8_t>(count - 1));
-                    for (int i = 0; i < count * 3; ++i) file.push_back(static_cast<std::uint8_t>(i + packet));
-                    expected.insert(expected.end(), file.end() - count * 3, file.end());
-                }
-            }
-            file.resize(file.size() + 64);
-            load(file, width, 1);
-            ASSERT_TRUE(decompress_rle_frame(file.size()));
-            EXPECT_EQ(tga_pixels(width), expected);
+// Every kernel of the table against the references, one test per path. A
+// path that this build or processor lacks is reported as skipped, by name.
+class Kernel : public ::testing::TestWithParam<Kernels> {
+protected:
+    void SetUp() override
+    {
+        best = kernels().path;
+        if (!use_vector_path(GetParam().path)) {
+            GTEST_SKIP() << "vector path " << GetParam().name << ": skipped, not in this build or processor";
         }
-    });
+        std::printf("vector path %s: ran\n", GetParam().name);
+    }
+    void TearDown() override
+    {
+        use_vector_path(best);
+        color_word_format = DEFAULT_COLOR_FORMAT;
+        gray_word_format = DEFAULT_GRAY_FORMAT;
+    }
+    VectorPath best = VectorPath::plain;
+};
+
+// The words of width pixels at source, by the reference formula.
+Bytes reference_row(const std::uint8_t* source, std::size_t width, bool gray, const WordFormat& format)
+{
+    Bytes words(PACKED_PIXEL_SIZE * width);
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint8_t* p = source + x * (gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE);
+        store_word(&words[PACKED_PIXEL_SIZE * x],
+                   gray ? pack_gray_word(p[0], format) : pack_word(p[TGA_RED], p[TGA_GREEN], p[TGA_BLUE], format),
+                   format);
+    }
+    return words;
 }
+
+void fill_pseudo_random(std::uint8_t* at, std::size_t bytes)
+{
+    for (std::size_t i = 0; i < bytes; ++i) at[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9) * 7 + 5);
+}
+
+// Widths 1 to 130 cover every tail of every vector chunk (up to 64 pixels)
+// and rows of two chunks; in every format, two rows of a frame, then a row
+// whose last pixel ends input_buffer, which is all the kernel may read. The
+// bytes after the frame's words stay as they were.
+TEST_P(Kernel, PackersMatchReferenceInEveryFormat)
+{
+    constexpr int MAX_WIDTH = 130, HEIGHT = 2;
+    constexpr std::uint8_t UNTOUCHED = 0xA5;
+    fill_pseudo_random(input_buffer, TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * MAX_WIDTH * HEIGHT);
+    std::uint8_t* buffer_end = input_buffer + INPUT_BUFFER_SIZE;
+    fill_pseudo_random(buffer_end - COLOR_PIXEL_SIZE * MAX_WIDTH, COLOR_PIXEL_SIZE * MAX_WIDTH);
+    for (const WordFormat& format : WORD_FORMATS) {
+        for (const bool gray : {false, true}) {
+            const std::size_t pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
+            for (int width = 1; width <= MAX_WIDTH; ++width) {
+                SCOPED_TRACE(std::string(format.name) + (gray ? " gray" : " color") + " width " + std::to_string(width));
+                const auto w = static_cast<std::size_t>(width);
+                color_word_format = gray_word_format = format;
+                video_width = width;
+                video_height = HEIGHT;
+                std::memset(output_buffer, UNTOUCHED, PACKED_PIXEL_SIZE * (w * HEIGHT + MAX_WIDTH));
+                gray ? pack_gray_frame() : pack_color_frame();
+                const std::uint8_t* rows = input_buffer + TGA_HEADER_SIZE;
+                Bytes expected = reference_row(rows + pixel_size * w, w, gray, format);  // the top row first
+                const Bytes bottom = reference_row(rows, w, gray, format);
+                expected.insert(expected.end(), bottom.begin(), bottom.end());
+                expected.resize(expected.size() + PACKED_PIXEL_SIZE * MAX_WIDTH, UNTOUCHED);
+                ASSERT_EQ(packed(expected.size() / PACKED_PIXEL_SIZE), expected);
+
+                const std::uint8_t* last_row = buffer_end - pixel_size * w;
+                (gray ? GetParam().pack_gray_row : GetParam().pack_color_row)(last_row, output_buffer, w, pixel_size * w,
+                                                                            format);
+                ASSERT_EQ(packed(w), reference_row(last_row, w, gray, format));
+            }
+        }
+    }
+}
+
+// The largest frame, whose row offsets need the full size arithmetic.
+TEST_P(Kernel, PackersMatchReferenceOnTheLargestFrame)
+{
+    constexpr int SIDE = 4096;
+    fill_pseudo_random(input_buffer, TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * MAX_VIDEO_PIXELS);
+    video_width = video_height = SIDE;
+    for (const bool gray : {false, true}) {
+        gray ? pack_gray_frame() : pack_color_frame();
+        const std::size_t pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
+        for (std::size_t row = 0; row < SIDE; ++row) {
+            const std::uint8_t* source = input_buffer + TGA_HEADER_SIZE + (SIDE - 1 - row) * SIDE * pixel_size;
+            const Bytes expected = reference_row(source, SIDE, gray, gray ? gray_word_format : color_word_format);
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), output_buffer + row * SIDE * PACKED_PIXEL_SIZE))
+                << (gray ? "gray" : "color") << " row " << row;
+        }
+    }
+}
+
+// A long frame whose packets take every length in turn, run and raw, through
+// the kernel's unchecked loop, and its last packets through the checked one:
+// with a footer, and ending at the file's last byte.
+TEST_P(Kernel, DecoderMatchesReference)
+{
+    constexpr int WIDTH = 333327;
+    for (const bool last_is_run : {true, false}) {
+        for (const bool footer : {true, false}) {
+            SCOPED_TRACE(std::string(last_is_run ? "last a run" : "last raw") + (footer ? ", footer" : ""));
+            Bytes file = tga_header(TGA_TYPE_RLE_COLOR, WIDTH, 1, 24);
+            for (int packet = 0, left = WIDTH; left > 0; ++packet) {
+                const int count = std::min(left, packet % static_cast<int>(RLE_MAX_COUNT) + 1);
+                left -= count;
+                const bool run = (packet % 2 == 0) == last_is_run;
+                file.push_back(static_cast<std::uint8_t>((run ? RLE_RUN_BIT : 0) | (count - 1)));
+                for (int i = 0; i < (run ? 1 : count) * 3; ++i) file.push_back(static_cast<std::uint8_t>(i + packet));
+            }
+            if (footer) file.resize(file.size() + 64);
+            Bytes expected(COLOR_PIXEL_SIZE * WIDTH);
+            ASSERT_TRUE(decode_rle_reference(file.data() + TGA_HEADER_SIZE, file.size() - TGA_HEADER_SIZE, WIDTH,
+                                             expected.data()));
+            load(file, WIDTH, 1);
+            ASSERT_TRUE(decompress_rle_frame(file.size()));
+            EXPECT_EQ(tga_pixels(WIDTH), expected);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Kernel, ::testing::ValuesIn(kernel_table().begin(), kernel_table().end()),
+                         [](const ::testing::TestParamInfo<Kernels>& info) { return std::string(info.param.name); });
 
 }  // namespace

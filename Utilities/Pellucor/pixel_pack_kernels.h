@@ -1,0 +1,59 @@
+// The row packers of the kernel table, and the byte form of the word formats
+// that the vector loops compute.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "vector_path.h"
+
+// The plain loops: the reference, and the tail of every vector loop.
+void pack_color_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                          const WordFormat& format);
+void pack_gray_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                         const WordFormat& format);
+
+#ifdef PELLUCOR_X86
+void pack_color_row_ssse3(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, const WordFormat&);
+void pack_color_row_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, const WordFormat&);
+void pack_color_row_avx512(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, const WordFormat&);
+void pack_gray_row_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, const WordFormat&);
+#endif
+#ifdef PELLUCOR_NEON
+void pack_color_row_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, const WordFormat&);
+void pack_gray_row_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, const WordFormat&);
+#endif
+
+// The word's two bytes from the high channel H, green G and the low channel L
+// (for gray all three are V), each step within 8 bits:
+//   low byte   (G & LOW_GREEN_MASK) << LOW_GREEN_SHIFT | L >> 3
+//   high byte  (H & FIELD_MASK) >> HIGH_SHIFT | G >> HIGH_GREEN_SHIFT
+template <unsigned GREEN_BITS>
+struct ByteFields;
+
+template <>
+struct ByteFields<5> {  // 0HHHHHGG GGGLLLLL
+    static constexpr unsigned LOW_GREEN_MASK = 0x38, LOW_GREEN_SHIFT = 2, HIGH_SHIFT = 1, HIGH_GREEN_SHIFT = 6;
+};
+template <>
+struct ByteFields<6> {  // HHHHHGGG GGGLLLLL
+    static constexpr unsigned LOW_GREEN_MASK = 0x1C, LOW_GREEN_SHIFT = 3, HIGH_SHIFT = 0, HIGH_GREEN_SHIFT = 5;
+};
+constexpr unsigned FIELD_MASK = 0xF8;  // the top 5 bits of a channel
+constexpr unsigned FIELD_SHIFT = 3;    // a channel's top 5 bits as a field
+constexpr unsigned LOW_FIELD = 0x1F;
+
+// Runs Loop::row with the format's green bits and byte order as constants,
+// so that each vector loop compiles once for each of the four.
+template <typename Loop>
+void row_in_format(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                   const WordFormat& format)
+{
+    if (format.green_bits == 6) {
+        format.big_endian ? Loop::template row<6, true>(source, packed, width, readable, format)
+                          : Loop::template row<6, false>(source, packed, width, readable, format);
+    } else {
+        format.big_endian ? Loop::template row<5, true>(source, packed, width, readable, format)
+                          : Loop::template row<5, false>(source, packed, width, readable, format);
+    }
+}

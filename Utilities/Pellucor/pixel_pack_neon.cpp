@@ -1,0 +1,76 @@
+// aarch64 row packers of the kernel table: NEON, which every aarch64
+// processor has. 16 pixels at a time, split into channel planes by the load
+// and the word's two bytes interleaved by the store; the byte order of the
+// format is which plane the store takes first.
+#include "frame_store.h"
+#include "pixel_pack_kernels.h"
+
+#ifdef PELLUCOR_NEON
+#include <arm_neon.h>
+
+namespace {
+
+constexpr std::size_t NEON_CHUNK = 16;
+
+// The word's bytes from the high channel, green and the low channel.
+template <unsigned GREEN_BITS, bool HIGH_FIRST>
+uint8x16x2_t word_bytes(uint8x16_t high, uint8x16_t green, uint8x16_t low)
+{
+    using Fields = ByteFields<GREEN_BITS>;
+    const uint8x16_t low_byte =
+        vorrq_u8(vshlq_n_u8(vandq_u8(green, vdupq_n_u8(Fields::LOW_GREEN_MASK)), Fields::LOW_GREEN_SHIFT),
+                 vshrq_n_u8(low, FIELD_SHIFT));
+    uint8x16_t high_field = vandq_u8(high, vdupq_n_u8(FIELD_MASK));
+    if constexpr (Fields::HIGH_SHIFT != 0) high_field = vshrq_n_u8(high_field, Fields::HIGH_SHIFT);
+    const uint8x16_t high_byte = vorrq_u8(high_field, vshrq_n_u8(green, Fields::HIGH_GREEN_SHIFT));
+    uint8x16x2_t bytes;
+    bytes.val[0] = HIGH_FIRST ? high_byte : low_byte;
+    bytes.val[1] = HIGH_FIRST ? low_byte : high_byte;
+    return bytes;
+}
+
+struct ColorNeon {
+    template <unsigned GREEN_BITS, bool HIGH_FIRST>
+    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t,
+                    const WordFormat& format)
+    {
+        std::size_t x = 0;
+        for (; x + NEON_CHUNK <= width; x += NEON_CHUNK) {
+            const uint8x16x3_t pixel = vld3q_u8(source + COLOR_PIXEL_SIZE * x);  // blue, green, red
+            const uint8x16_t high = format.blue_high ? pixel.val[TGA_BLUE] : pixel.val[TGA_RED];
+            const uint8x16_t low = format.blue_high ? pixel.val[TGA_RED] : pixel.val[TGA_BLUE];
+            vst2q_u8(packed + PACKED_PIXEL_SIZE * x,
+                     word_bytes<GREEN_BITS, HIGH_FIRST>(high, pixel.val[TGA_GREEN], low));
+        }
+        pack_color_row_plain(source + COLOR_PIXEL_SIZE * x, packed + PACKED_PIXEL_SIZE * x, width - x, 0, format);
+    }
+};
+
+struct GrayNeon {
+    template <unsigned GREEN_BITS, bool HIGH_FIRST>
+    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t,
+                    const WordFormat& format)
+    {
+        std::size_t x = 0;
+        for (; x + NEON_CHUNK <= width; x += NEON_CHUNK) {
+            const uint8x16_t value = vld1q_u8(source + x);
+            vst2q_u8(packed + PACKED_PIXEL_SIZE * x, word_bytes<GREEN_BITS, HIGH_FIRST>(value, value, value));
+        }
+        pack_gray_row_plain(source + x, packed + PACKED_PIXEL_SIZE * x, width - x, 0, format);
+    }
+};
+
+}  // namespace
+
+void pack_color_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                         const WordFormat& format)
+{
+    row_in_format<ColorNeon>(source, packed, width, readable, format);
+}
+
+void pack_gray_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                        const WordFormat& format)
+{
+    row_in_format<GrayNeon>(source, packed, width, readable, format);
+}
+#endif

@@ -1,0 +1,318 @@
+// x86-64 row packers of the kernel table: color rows with SSSE3, AVX2 or
+// AVX-512 with VBMI, gray rows with AVX2 (an AVX-512 gray loop was no faster:
+// gray rows are bound by writing their words). Each loop does whole
+// chunks of pixels and hands the rest of the row to the plain loop.
+#include "frame_store.h"
+#include "pixel_pack_kernels.h"
+
+#ifdef PELLUCOR_X86
+#include <immintrin.h>
+
+namespace {
+
+// SSSE3 and AVX2 color: a byte shuffle spreads four pixels of a 16-byte
+// lane to 32-bit lanes p = 0xHHGGLL00 (H and L the channels of the high and
+// low fields), and then
+//   word = (p >> 11 & 0x1F) | (p >> GREEN_SHIFT & GREEN_FIELD) | (p >> HIGH_SHIFT & HIGH_FIELD)
+// with an arithmetic shift for the high field: in 5-6-5 it copies bit 15 up
+// the lane, so that the signed pack to 16 bits keeps the word as it is.
+template <unsigned GREEN_BITS>
+struct LaneFields;
+template <>
+struct LaneFields<5> {
+    static constexpr int GREEN_SHIFT = 14, GREEN_FIELD = 0x03E0, HIGH_SHIFT = 17, HIGH_FIELD = 0x7C00;
+};
+template <>
+struct LaneFields<6> {
+    static constexpr int GREEN_SHIFT = 13, GREEN_FIELD = 0x07E0, HIGH_SHIFT = 16, HIGH_FIELD = ~0x07FF;
+};
+constexpr int LANE_LOW_SHIFT = 11;
+constexpr std::size_t LANE_PIXELS = 4;
+constexpr std::size_t LANE_BYTES = 16;
+constexpr std::int8_t ZERO_BYTE = -1;  // a shuffle index that writes 0
+
+struct SpreadIndex {
+    alignas(16) std::int8_t lane[2][LANE_BYTES];  // by WordFormat::blue_high
+};
+
+constexpr SpreadIndex make_spread_index()
+{
+    SpreadIndex index {};
+    for (int blue_high = 0; blue_high < 2; ++blue_high) {
+        const int low = blue_high ? TGA_RED : TGA_BLUE, high = blue_high ? TGA_BLUE : TGA_RED;
+        for (int pixel = 0; pixel < static_cast<int>(LANE_PIXELS); ++pixel) {
+            std::int8_t* lane = index.lane[blue_high] + 4 * pixel;
+            const int at = static_cast<int>(COLOR_PIXEL_SIZE) * pixel;
+            lane[0] = ZERO_BYTE;
+            lane[1] = static_cast<std::int8_t>(at + low);
+            lane[2] = static_cast<std::int8_t>(at + TGA_GREEN);
+            lane[3] = static_cast<std::int8_t>(at + high);
+        }
+    }
+    return index;
+}
+
+constexpr SpreadIndex SPREAD_INDEX = make_spread_index();
+// Swaps the two bytes of each 16-bit word, for big-endian formats.
+alignas(16) constexpr std::int8_t SWAP_BYTES[LANE_BYTES] = {1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14};
+
+void finish_color_row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t done,
+                      const WordFormat& format)
+{
+    pack_color_row_plain(source + COLOR_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 0, format);
+}
+
+template <unsigned GREEN_BITS>
+PELLUCOR_TARGET("ssse3")
+__m128i lane_words(__m128i p)
+{
+    using Fields = LaneFields<GREEN_BITS>;
+    return _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(_mm_srli_epi32(p, LANE_LOW_SHIFT), _mm_set1_epi32(LOW_FIELD)),
+                     _mm_and_si128(_mm_srli_epi32(p, Fields::GREEN_SHIFT), _mm_set1_epi32(Fields::GREEN_FIELD))),
+        _mm_and_si128(_mm_srai_epi32(p, Fields::HIGH_SHIFT), _mm_set1_epi32(Fields::HIGH_FIELD)));
+}
+
+template <unsigned GREEN_BITS>
+PELLUCOR_TARGET("avx2")
+__m256i lane_words(__m256i p)
+{
+    using Fields = LaneFields<GREEN_BITS>;
+    return _mm256_or_si256(
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(p, LANE_LOW_SHIFT), _mm256_set1_epi32(LOW_FIELD)),
+                        _mm256_and_si256(_mm256_srli_epi32(p, Fields::GREEN_SHIFT), _mm256_set1_epi32(Fields::GREEN_FIELD))),
+        _mm256_and_si256(_mm256_srai_epi32(p, Fields::HIGH_SHIFT), _mm256_set1_epi32(Fields::HIGH_FIELD)));
+}
+
+__m128i load_lane(const std::uint8_t* at)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// 8 pixels from two lanes that start 12 bytes apart (28 bytes are read).
+struct ColorSsse3 {
+    static constexpr std::size_t CHUNK = 2 * LANE_PIXELS;
+    static constexpr std::size_t READ = COLOR_PIXEL_SIZE * LANE_PIXELS + LANE_BYTES;
+
+    template <unsigned GREEN_BITS, bool HIGH_FIRST>
+    PELLUCOR_TARGET("ssse3")
+    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                    const WordFormat& format)
+    {
+        const __m128i spread = _mm_load_si128(reinterpret_cast<const __m128i*>(SPREAD_INDEX.lane[format.blue_high]));
+        const __m128i swap = _mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES));
+        std::size_t x = 0;
+        for (; x + CHUNK <= width && COLOR_PIXEL_SIZE * x + READ <= readable; x += CHUNK) {
+            const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+            __m128i words = _mm_packs_epi32(lane_words<GREEN_BITS>(_mm_shuffle_epi8(load_lane(at), spread)),
+                                            lane_words<GREEN_BITS>(_mm_shuffle_epi8(
+                                                load_lane(at + COLOR_PIXEL_SIZE * LANE_PIXELS), spread)));
+            if (HIGH_FIRST) words = _mm_shuffle_epi8(words, swap);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + PACKED_PIXEL_SIZE * x), words);
+        }
+        finish_color_row(source, packed, width, x, format);
+    }
+};
+
+// 16 pixels: each 256-bit register takes two lanes loaded 24 bytes apart, so
+// that the pack, which works within 128-bit halves, leaves them in order
+// (52 bytes are read).
+struct ColorAvx2 {
+    static constexpr std::size_t CHUNK = 4 * LANE_PIXELS;
+    static constexpr std::size_t READ = 3 * COLOR_PIXEL_SIZE * LANE_PIXELS + LANE_BYTES;
+
+    template <unsigned GREEN_BITS, bool HIGH_FIRST>
+    PELLUCOR_TARGET("avx2")
+    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                    const WordFormat& format)
+    {
+        constexpr std::size_t LANE = COLOR_PIXEL_SIZE * LANE_PIXELS;
+        const __m256i spread =
+            _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(SPREAD_INDEX.lane[format.blue_high])));
+        const __m256i swap = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES)));
+        std::size_t x = 0;
+        for (; x + CHUNK <= width && COLOR_PIXEL_SIZE * x + READ <= readable; x += CHUNK) {
+            const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+            const __m256i first = _mm256_inserti128_si256(_mm256_castsi128_si256(load_lane(at)), load_lane(at + 2 * LANE), 1);
+            const __m256i second =
+                _mm256_inserti128_si256(_mm256_castsi128_si256(load_lane(at + LANE)), load_lane(at + 3 * LANE), 1);
+            __m256i words = _mm256_packs_epi32(lane_words<GREEN_BITS>(_mm256_shuffle_epi8(first, spread)),
+                                               lane_words<GREEN_BITS>(_mm256_shuffle_epi8(second, spread)));
+            if (HIGH_FIRST) words = _mm256_shuffle_epi8(words, swap);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x), words);
+        }
+        finish_color_row(source, packed, width, x, format);
+    }
+};
+
+// GCC 12's AVX-512 headers fill unmasked lanes from a deliberately undefined
+// value and then warn that it is uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// AVX-512 with VBMI: 32 pixels in 16-bit lanes, gathered from two 64-byte
+// vectors by byte permutes: GL = G << 8 | L and HG = H << 8 | G, then
+//   word = (GL >> 3 & 0x001F) | (GL >> GREEN_SHIFT & GREEN_FIELD) | (HG >> HIGH_SHIFT & HIGH_FIELD)
+// merged with bitwise selects (ternary logic 0xD8: mask ? b : a). The main
+// loop loads 64 pixels as three vectors and permutes twice: pixels 0-31 from
+// the first two, 32-63 from the last two, whose indices are 32 bytes on.
+template <unsigned GREEN_BITS>
+struct WordFields;
+template <>
+struct WordFields<5> {
+    static constexpr int GREEN_SHIFT = 6, GREEN_FIELD = 0x03E0, HIGH_SHIFT = 1, HIGH_FIELD = 0xFC00;
+};
+template <>
+struct WordFields<6> {
+    static constexpr int GREEN_SHIFT = 5, GREEN_FIELD = 0x07E0, HIGH_SHIFT = 0, HIGH_FIELD = 0xF800;
+};
+constexpr int SELECT = 0xD8;
+constexpr std::size_t VBMI_PIXELS = 32;
+constexpr std::size_t VBMI_VECTOR = 64;
+constexpr std::size_t VBMI_SECOND_HALF = 32;
+
+struct ByteIndex {
+    alignas(64) std::uint8_t green_low[2][2][VBMI_VECTOR];   // by blue_high, then half
+    alignas(64) std::uint8_t high_green[2][2][VBMI_VECTOR];
+};
+
+constexpr ByteIndex make_byte_index()
+{
+    ByteIndex index {};
+    for (std::size_t blue_high = 0; blue_high < 2; ++blue_high) {
+        const std::size_t low = blue_high ? TGA_RED : TGA_BLUE, high = blue_high ? TGA_BLUE : TGA_RED;
+        for (std::size_t half = 0; half < 2; ++half) {
+            for (std::size_t pixel = 0; pixel < VBMI_PIXELS; ++pixel) {
+                const std::size_t at = COLOR_PIXEL_SIZE * pixel + half * VBMI_SECOND_HALF;
+                index.green_low[blue_high][half][2 * pixel] = static_cast<std::uint8_t>(at + low);
+                index.green_low[blue_high][half][2 * pixel + 1] = static_cast<std::uint8_t>(at + TGA_GREEN);
+                index.high_green[blue_high][half][2 * pixel] = static_cast<std::uint8_t>(at + TGA_GREEN);
+                index.high_green[blue_high][half][2 * pixel + 1] = static_cast<std::uint8_t>(at + high);
+            }
+        }
+    }
+    return index;
+}
+
+constexpr ByteIndex BYTE_INDEX = make_byte_index();
+
+// The 32 words of the pixels that the indices of half pick from low and high.
+template <unsigned GREEN_BITS, bool HIGH_FIRST>
+PELLUCOR_TARGET("avx512f,avx512bw,avx512vbmi")
+void store_words_avx512(std::uint8_t* packed, __m512i low, __m512i high, std::size_t half, std::size_t blue_high)
+{
+    using Fields = WordFields<GREEN_BITS>;
+    const __m512i green_low = _mm512_permutex2var_epi8(low, _mm512_load_si512(BYTE_INDEX.green_low[blue_high][half]), high);
+    const __m512i high_green = _mm512_permutex2var_epi8(low, _mm512_load_si512(BYTE_INDEX.high_green[blue_high][half]), high);
+    const __m512i low_and_green = _mm512_ternarylogic_epi32(_mm512_srli_epi16(green_low, FIELD_SHIFT),
+                                                            _mm512_srli_epi16(green_low, Fields::GREEN_SHIFT),
+                                                            _mm512_set1_epi16(Fields::GREEN_FIELD), SELECT);
+    __m512i words = _mm512_ternarylogic_epi32(low_and_green, _mm512_srli_epi16(high_green, Fields::HIGH_SHIFT),
+                                              _mm512_set1_epi16(static_cast<short>(Fields::HIGH_FIELD)), SELECT);
+    if (HIGH_FIRST) {
+        words = _mm512_shuffle_epi8(words, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES))));
+    }
+    _mm512_storeu_si512(packed, words);
+}
+
+struct ColorAvx512 {
+    template <unsigned GREEN_BITS, bool HIGH_FIRST>
+    PELLUCOR_TARGET("avx512f,avx512bw,avx512vbmi")
+    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                    const WordFormat& format)
+    {
+        constexpr std::size_t BLOCK = 2 * VBMI_PIXELS;
+        const std::size_t order = format.blue_high;
+        std::size_t x = 0;
+        for (; x + BLOCK <= width && COLOR_PIXEL_SIZE * (x + BLOCK) <= readable; x += BLOCK) {
+            const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+            const __m512i first = _mm512_loadu_si512(at), second = _mm512_loadu_si512(at + VBMI_VECTOR),
+                          third = _mm512_loadu_si512(at + 2 * VBMI_VECTOR);
+            store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * x, first, second, 0, order);
+            store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * (x + VBMI_PIXELS), second, third, 1,
+                                                       order);
+        }
+        for (; x + VBMI_PIXELS <= width && COLOR_PIXEL_SIZE * x + 2 * VBMI_VECTOR <= readable; x += VBMI_PIXELS) {
+            const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
+            store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * x, _mm512_loadu_si512(at),
+                                                       _mm512_loadu_si512(at + VBMI_VECTOR), 0, order);
+        }
+        finish_color_row(source, packed, width, x, format);
+    }
+};
+
+// Gray: each value widened to a 16-bit lane, then one multiply copies V >> 3
+// into the fields it fills:
+//   5-5-5  word = (V >> 3) * 0x0421
+//   5-6-5  word = (V >> 3) * 0x0801 | (V & 0xFC) << 3
+template <unsigned GREEN_BITS>
+struct GrayFields;
+template <>
+struct GrayFields<5> {
+    static constexpr short SPREAD = 0x0421, GREEN_MASK = 0;
+};
+template <>
+struct GrayFields<6> {
+    static constexpr short SPREAD = 0x0801, GREEN_MASK = 0xFC;
+};
+constexpr int GRAY_GREEN_SHIFT = 3;
+
+struct GrayAvx2 {
+    static constexpr std::size_t CHUNK = 16;
+
+    template <unsigned GREEN_BITS, bool HIGH_FIRST>
+    PELLUCOR_TARGET("avx2")
+    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t,
+                    const WordFormat& format)
+    {
+        using Fields = GrayFields<GREEN_BITS>;
+        const __m256i swap = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES)));
+        std::size_t x = 0;
+        for (; x + CHUNK <= width; x += CHUNK) {
+            const __m256i value = _mm256_cvtepu8_epi16(load_lane(source + x));
+            __m256i words = _mm256_mullo_epi16(_mm256_srli_epi16(value, FIELD_SHIFT), _mm256_set1_epi16(Fields::SPREAD));
+            if (Fields::GREEN_MASK != 0) {
+                words = _mm256_or_si256(words, _mm256_slli_epi16(_mm256_and_si256(value, _mm256_set1_epi16(Fields::GREEN_MASK)),
+                                                                 GRAY_GREEN_SHIFT));
+            }
+            if (HIGH_FIRST) words = _mm256_shuffle_epi8(words, swap);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x), words);
+        }
+        pack_gray_row_plain(source + x, packed + PACKED_PIXEL_SIZE * x, width - x, 0, format);
+    }
+};
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
+
+void pack_color_row_ssse3(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                          const WordFormat& format)
+{
+    row_in_format<ColorSsse3>(source, packed, width, readable, format);
+}
+
+void pack_color_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                         const WordFormat& format)
+{
+    row_in_format<ColorAvx2>(source, packed, width, readable, format);
+}
+
+void pack_color_row_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                           const WordFormat& format)
+{
+    row_in_format<ColorAvx512>(source, packed, width, readable, format);
+}
+
+void pack_gray_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
+                        const WordFormat& format)
+{
+    row_in_format<GrayAvx2>(source, packed, width, readable, format);
+}
+
+#endif
