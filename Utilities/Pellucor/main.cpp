@@ -1,6 +1,7 @@
 // Command line and frame loop.
 //
-//   pellucor PATTERN OUTPUT FIRST LAST WIDTH HEIGHT
+//   pellucor [--format F] [--color-format F] [--gray-format F] [--]
+//            PATTERN OUTPUT FIRST LAST WIDTH HEIGHT
 //
 // Expands PATTERN with every frame number from FIRST to LAST, reads each frame
 // file, decodes it if it is RLE, packs it and appends it to OUTPUT. Every
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "frame_names.h"
 #include "frame_store.h"
@@ -31,8 +33,9 @@ constexpr int EXIT_BAD_ARGUMENTS = 1;
 constexpr int EXIT_OUTPUT_FAILED = 2;
 constexpr int EXIT_INPUT_FAILED = 3;
 
-constexpr int ARGUMENT_COUNT = 7;
-enum Argument { PATTERN = 1, OUTPUT_PATH, FIRST_FRAME, LAST_FRAME, WIDTH, HEIGHT };
+// The six arguments, counted from the first of them.
+constexpr int ARGUMENTS = 6;
+enum Argument { PATTERN, OUTPUT_PATH, FIRST_FRAME, LAST_FRAME, WIDTH, HEIGHT };
 
 constexpr const char* USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                               "<video width> <video height>";
@@ -60,6 +63,65 @@ void fail(int status, const char* format, ...)
     std::vfprintf(console, format, arguments);
     va_end(arguments);
     std::exit(status);
+}
+
+// What the options before the six arguments say.
+struct Options {
+    char** arguments = nullptr;     // the six, or nullptr when the command line is refused
+    const char* problem = nullptr;  // the line that says why, if not just the usage
+    const char* problem_text = nullptr;
+};
+
+// The options that take a word format, and which formats they set.
+struct FormatOption {
+    const char* name;
+    bool color, gray;
+};
+constexpr FormatOption FORMAT_OPTIONS[] = {
+    {"--format", true, true}, {"--color-format", true, false}, {"--gray-format", false, true}};
+constexpr const char* END_OF_OPTIONS = "--";
+
+// Reads the options, each "--option F" or "--option=F", up to the first
+// argument that does not begin with "--", or past "--". Exactly six
+// arguments are the six, whatever they begin with, so that every command
+// line without options keeps its meaning.
+Options read_options(int argc, char** argv)
+{
+    Options options;
+    int at = 1;
+    if (argc - 1 != ARGUMENTS) {
+        for (; at < argc && std::strncmp(argv[at], END_OF_OPTIONS, 2) == 0; ++at) {
+            const char* option = argv[at];
+            if (std::strcmp(option, END_OF_OPTIONS) == 0) {
+                ++at;
+                break;
+            }
+            const FormatOption* known = nullptr;
+            const char* value = nullptr;
+            for (const FormatOption& candidate : FORMAT_OPTIONS) {
+                const std::size_t length = std::strlen(candidate.name);
+                if (std::strncmp(option, candidate.name, length) == 0 &&
+                    (option[length] == '\0' || option[length] == '=')) {
+                    known = &candidate;
+                    value = option[length] == '=' ? option + length + 1 : at + 1 < argc ? argv[++at] : nullptr;
+                }
+            }
+            const WordFormat* format = value != nullptr ? find_word_format(value) : nullptr;
+            if (known == nullptr || format == nullptr) {
+                options.problem = known == nullptr ? "Unknown option %s\n"
+                                  : value == nullptr ? "Missing word format after %s\n"
+                                                     : "Unknown word format %s\n";
+                options.problem_text = known == nullptr || value == nullptr ? option : value;
+                return options;
+            }
+            if (known->color) color_word_format = *format;
+            if (known->gray) gray_word_format = *format;
+        }
+    }
+    if (argc - at == ARGUMENTS) {
+        options.arguments = argv + at;
+    }
+    return options;
 }
 
 bool is_standard_output(const FileIdentity& file)
@@ -159,26 +221,31 @@ bool output_is_a_frame(const char* pattern, char conversion, const FileIdentity&
 int main(int argc, char** argv)
 {
     keep_standard_streams_open();
+    const Options options = read_options(argc, argv);
+    char** const arguments = options.arguments;
     FileIdentity output_identity {};
-    if (argc == ARGUMENT_COUNT && identity_of_path(argv[OUTPUT_PATH], output_identity) &&
+    if (arguments != nullptr && identity_of_path(arguments[OUTPUT_PATH], output_identity) &&
         is_standard_output(output_identity)) {
         console = stderr;  // the video goes to standard output, and nothing else may
     }
     say("Pellucor v1.00\n");
-    if (argc != ARGUMENT_COUNT) {
+    if (options.problem != nullptr) {
+        say(options.problem, options.problem_text);
+    }
+    if (arguments == nullptr) {
         fail(EXIT_BAD_ARGUMENTS, "%s\n", USAGE);
     }
-    const char* pattern = argv[PATTERN];
-    const char* output_path = argv[OUTPUT_PATH];
+    const char* pattern = arguments[PATTERN];
+    const char* output_path = arguments[OUTPUT_PATH];
 
     const char conversion = pattern_conversion(pattern);
     if (conversion == BAD_PATTERN) {
         fail(EXIT_BAD_ARGUMENTS, "Invalid file format %s\n", pattern);
     }
-    const std::int32_t first_frame = read_number(argv[FIRST_FRAME]);
-    const std::int32_t last_frame = read_number(argv[LAST_FRAME]);
-    const std::int32_t width = read_number(argv[WIDTH]);
-    const std::int32_t height = read_number(argv[HEIGHT]);
+    const std::int32_t first_frame = read_number(arguments[FIRST_FRAME]);
+    const std::int32_t last_frame = read_number(arguments[LAST_FRAME]);
+    const std::int32_t width = read_number(arguments[WIDTH]);
+    const std::int32_t height = read_number(arguments[HEIGHT]);
     if (!video_size_fits(width, height)) {
         fail(EXIT_BAD_ARGUMENTS, "Invalid video size %dx%d\n", width, height);
     }

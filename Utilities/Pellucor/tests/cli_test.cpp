@@ -3,6 +3,7 @@
 // The binary is started without a shell, so no path needs quoting for one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -327,6 +328,14 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"f%d", o, "1", "1", "3", "-4294967298"}, "Invalid video size 3x-2147483648\n"},
         {{"f%d", o, "1", "1", "65536", "65536"}, "Invalid video size 65536x65536\n"},
         {{"f%d", o, "1", "1", "2147483647", "2147483647"}, "Invalid video size 2147483647x2147483647\n"},
+        {{"--format", "rgb888", "f%d", o, "1", "1", "3", "2"}, "Unknown word format rgb888\n" + USAGE},
+        {{"--gray-format=RGB565LE", "f%d", o, "1", "1", "3", "2"}, "Unknown word format RGB565LE\n" + USAGE},
+        {{"--colour-format", "rgb565le", "f%d", o, "1", "1", "3", "2"}, "Unknown option --colour-format\n" + USAGE},
+        {{"--format", "rgb565le", "--bogus", "f%d", o, "1", "1", "3", "2"}, "Unknown option --bogus\n" + USAGE},
+        {{"--gray-format"}, "Missing word format after --gray-format\n" + USAGE},
+        {{"--format", "rgb565le", "f%d", o, "1", "1", "3"}, USAGE},
+        {{"--format", "rgb565le", "--", "f%d", o, "1", "1", "3", "2", "7"}, USAGE},
+        {{"f%d", o, "1", "1", "3", "2", "--format", "rgb565le"}, USAGE},  // options come first
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -342,6 +351,93 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
             fs::remove(out);
         }
     }
+}
+
+// Every word format, on the picture's color frame and gray frame: the words,
+// written out by hand.
+struct FormatWords {
+    const char* format;
+    Bytes color, gray;
+};
+const FormatWords FORMAT_WORDS[] = {
+    {"rgb555le", {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x7F, 0x21, 0x04, 0x0A, 0x00},
+     {0xFF, 0x7F, 0x10, 0x42, 0x00, 0x00, 0x21, 0x04, 0x00, 0x00, 0x39, 0x67}},
+    {"rgb555be", {0x7C, 0x00, 0x03, 0xE0, 0x00, 0x1F, 0x7F, 0xFF, 0x04, 0x21, 0x00, 0x0A},
+     {0x7F, 0xFF, 0x42, 0x10, 0x00, 0x00, 0x04, 0x21, 0x00, 0x00, 0x67, 0x39}},
+    {"rgb565le", {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF, 0x41, 0x08, 0x2A, 0x00},
+     {0xFF, 0xFF, 0x10, 0x84, 0x20, 0x00, 0x41, 0x08, 0x00, 0x00, 0x59, 0xCE}},
+    {"rgb565be", {0xF8, 0x00, 0x07, 0xE0, 0x00, 0x1F, 0xFF, 0xFF, 0x08, 0x41, 0x00, 0x2A},
+     {0xFF, 0xFF, 0x84, 0x10, 0x00, 0x20, 0x08, 0x41, 0x00, 0x00, 0xCE, 0x59}},
+    {"bgr555le", {0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C, 0xFF, 0x7F, 0x21, 0x04, 0x00, 0x28},
+     {0xFF, 0x7F, 0x10, 0x42, 0x00, 0x00, 0x21, 0x04, 0x00, 0x00, 0x39, 0x67}},
+    {"bgr555be", {0x00, 0x1F, 0x03, 0xE0, 0x7C, 0x00, 0x7F, 0xFF, 0x04, 0x21, 0x28, 0x00},
+     {0x7F, 0xFF, 0x42, 0x10, 0x00, 0x00, 0x04, 0x21, 0x00, 0x00, 0x67, 0x39}},
+    {"bgr565le", {0x1F, 0x00, 0xE0, 0x07, 0x00, 0xF8, 0xFF, 0xFF, 0x41, 0x08, 0x20, 0x50},
+     {0xFF, 0xFF, 0x10, 0x84, 0x20, 0x00, 0x41, 0x08, 0x00, 0x00, 0x59, 0xCE}},
+    {"bgr565be", {0x00, 0x1F, 0x07, 0xE0, 0xF8, 0x00, 0xFF, 0xFF, 0x08, 0x41, 0x50, 0x20},
+     {0xFF, 0xFF, 0x84, 0x10, 0x00, 0x20, 0x08, 0x41, 0x00, 0x00, 0xCE, 0x59}},
+};
+const FormatWords& words_in(const std::string& format)
+{
+    return *std::find_if(std::begin(FORMAT_WORDS), std::end(FORMAT_WORDS),
+                         [&](const FormatWords& words) { return words.format == format; });
+}
+
+TEST_F(Cli, EveryWordFormat)
+{
+    frame(1, color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT));
+    frame(2, gray_tga(GRAY_PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT));
+    for (const FormatWords& c : FORMAT_WORDS) {
+        SCOPED_TRACE(c.format);
+        const Result r = run({"--format", c.format, pattern, out, "1", "2", "3", "2"});
+        EXPECT_EQ(r.status, 0) << r.console;
+        EXPECT_EQ(read(out), concat({c.color, c.gray}));
+    }
+}
+
+// A later option overrides an earlier one, one kind of frame at a time, and
+// "--" ends the options.
+TEST_F(Cli, FormatOptionsOverride)
+{
+    struct Case {
+        std::vector<std::string> options;
+        const char *color, *gray;
+    };
+    const Case cases[] = {
+        {{}, "rgb555le", "rgb565le"},
+        {{"--"}, "rgb555le", "rgb565le"},
+        {{"--format", "bgr565be", "--gray-format", "rgb555le"}, "bgr565be", "rgb555le"},
+        {{"--gray-format", "rgb555le", "--format", "bgr565be"}, "bgr565be", "bgr565be"},
+        {{"--color-format=rgb565be", "--"}, "rgb565be", "rgb565le"},
+        {{"--color-format", "bgr555le", "--color-format", "rgb565le"}, "rgb565le", "rgb565le"},
+    };
+    frame(1, color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT));
+    frame(2, gray_tga(GRAY_PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT));
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {pattern, out, "1", "2", "3", "2"});
+        SCOPED_TRACE(args[0]);
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 0) << r.console;
+        EXPECT_EQ(read(out), concat({words_in(c.color).color, words_in(c.gray).gray}));
+    }
+}
+
+// Six arguments mean what they always have, even when the first begins with
+// "--": here the frame file is named --format and the output rgb565be.
+TEST_F(Cli, SixArgumentsAreNeverOptions)
+{
+    const fs::path start = fs::current_path();
+    fs::current_path(dir);
+    write("--format", color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT));
+    write("--f1.tga", color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT));
+    const Result named = run({"--format", "rgb565be", "1", "1", "3", "2"});
+    const Result numbered = run({"--f%d.tga", "out.raw", "1", "1", "3", "2"});
+    fs::current_path(start);
+    EXPECT_EQ(named.status, 0) << named.console;
+    EXPECT_EQ(read(dir / "rgb565be"), PICTURE_WORDS);
+    EXPECT_EQ(numbered.status, 0) << numbered.console;
+    EXPECT_EQ(read(dir / "out.raw"), PICTURE_WORDS);
 }
 
 // An output that is one of the run's own frames, by any path, is refused
@@ -637,8 +733,6 @@ TEST_F(Cli, SignalLeavesWholeFrames)
 }
 #endif
 
-}  // namespace
-
 // frame03 was written by ImageMagick: no footer, and its pixel data ends in a
 // 4-byte run packet. frame04 is Pillow's RLE with a footer. Both hold the
 // picture of frame01, uncompressed. frame01-04.words holds the bytes that
@@ -648,12 +742,16 @@ TEST_F(Cli, RealEncoderRleMatchesUncompressed)
     const fs::path samples = PELLUCOR_SAMPLES;
     const Bytes imagemagick = read(samples / "frame03.tga");
     ASSERT_GE(imagemagick[imagemagick.size() - 4], 0x80);
-    const Result r = run({(samples / "frame%02d.tga").string(), out, "1", "4", "16", "12"});
+    constexpr std::ptrdiff_t WIDTH = 16, HEIGHT = 12, FRAMES = 4, FRAME_BYTES = 2 * WIDTH * HEIGHT;
+    const Result r = run({(samples / "frame%02d.tga").string(), out, "1", std::to_string(FRAMES),
+                          std::to_string(WIDTH), std::to_string(HEIGHT)});
     EXPECT_EQ(r.status, 0) << r.console;
     const Bytes words = read(out);
-    ASSERT_EQ(words.size(), 4u * 16 * 12 * 2);
-    const Bytes first(words.begin(), words.begin() + 384);
-    EXPECT_EQ(Bytes(words.begin() + 768, words.begin() + 1152), first);
-    EXPECT_EQ(Bytes(words.begin() + 1152, words.end()), first);
+    ASSERT_EQ(words.size(), static_cast<std::size_t>(FRAMES * FRAME_BYTES));
+    const Bytes first(words.begin(), words.begin() + FRAME_BYTES);
+    EXPECT_EQ(Bytes(words.begin() + 2 * FRAME_BYTES, words.begin() + 3 * FRAME_BYTES), first);
+    EXPECT_EQ(Bytes(words.begin() + 3 * FRAME_BYTES, words.end()), first);
     EXPECT_EQ(words, read(samples / "frame01-04.words"));
 }
+
+}  // namespace
