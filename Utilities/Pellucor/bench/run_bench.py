@@ -3,6 +3,7 @@
 
     python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both]
         [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg] [--size WxH ...]
+        [--format F ...] [--vector-path P ...] [--gray]
 
 The sizes are 600 frames of 320 x 240, 150 of 640 x 480, 60 of 1920 x 1080
 and 15 of 3840 x 2160; --size picks some of them.
@@ -10,7 +11,8 @@ and 15 of 3840 x 2160; --size picks some of them.
 BUILD_DIR holds a Release build (default: build). Each size is a sequence of
 frames in a temporary directory, the first half uncompressed and the second
 half RLE, written by FFmpeg where it is installed and by this script
-otherwise (or with --own-frames).
+otherwise (or with --own-frames). With --gray the frames are uncompressed
+8-bit gray, written by FFmpeg.
 
 Two modes, both reported by default:
   fresh      the output file is removed before each run, outside the timed
@@ -20,7 +22,9 @@ Two modes, both reported by default:
              converts again into the same file does.
 Pellucor and the floor alternate, run after run, with nothing between them
 (with --baseline, another build's pellucor joins the alternation, for before
-and after figures from the same minutes); FFmpeg is timed in a loop of its
+and after figures from the same minutes, and so do pellucor with each
+--format F and pellucor forced to each --vector-path P, which is reported as
+skipped where the processor lacks it); FFmpeg is timed in a loop of its
 own afterwards. Each program gets one
 warm-up run. Figures are medians of wall time and of CPU time (user + system
 of the child); the ratios are taken pair by pair, then their median and range.
@@ -83,21 +87,40 @@ def write_frames_ourselves(folder, width, height, count):
             f.write(frames[number % distinct])
 
 
-def write_frames_with_ffmpeg(folder, width, height, count):
+def write_frames_with_ffmpeg(folder, width, height, count, gray=False):
     half = count // 2
     source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=25"]
     target = os.path.join(folder, PATTERN)
+    if gray:
+        subprocess.run(source + ["-frames:v", str(count), "-vf", "vflip", "-pix_fmt", "gray", "-rle", "0", target], check=True)
+        return
     subprocess.run(source + ["-frames:v", str(half), "-vf", "vflip", "-rle", "0", target], check=True)
     subprocess.run(source + ["-ss", str(half / 25), "-frames:v", str(count - half), "-vf", "vflip",
                              "-start_number", str(half + 1), target], check=True)
 
 
+# The /proc/cpuinfo flags that each vector path needs (Linux).
+PATH_FLAGS = {"avx512": ["avx512f", "avx512bw", "avx512vbmi"], "avx2": ["avx2"], "ssse3": ["ssse3"],
+              "neon": ["asimd"], "plain": []}
+
+
+def processor_has(path):
+    try:
+        with open("/proc/cpuinfo") as f:
+            flags = set(next((line for line in f if line.startswith(("flags", "Features"))), "").split())
+    except OSError:
+        return False
+    return all(flag in flags for flag in PATH_FLAGS[path])
+
+
 def timed(command, output, fresh):
-    """Runs command once; returns its wall and CPU seconds."""
+    """Runs command (a list, or a list and the environment to add) once;
+    returns its wall and CPU seconds."""
+    command, extra = (command, {}) if isinstance(command[0], str) else command
     if fresh and os.path.exists(output):
         os.remove(output)
     start = time.perf_counter()
-    child = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+    child = subprocess.Popen(command, stdout=subprocess.DEVNULL, env={**os.environ, **extra})
     _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
@@ -129,11 +152,16 @@ def report(times, count):
     for name, samples in times.items():
         wall = statistics.median(s[0] for s in samples)
         cpu = statistics.median(s[1] for s in samples)
-        print(f"    {name:9} wall {wall * 1000:7.1f} ms  cpu {cpu * 1000:7.1f} ms  {count / wall:7.0f} fps")
-    for name in ("pellucor", "baseline"):
-        if name in times:
+        print(f"    {name:14} wall {wall * 1000:7.1f} ms  cpu {cpu * 1000:7.1f} ms  {count / wall:7.0f} fps")
+    for name in times:
+        if name not in ("floor", "ffmpeg"):
             pairs = list(zip(times[name], times["floor"]))
-            print(f"    {name + ' / floor':18} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
+            print(f"    {name + ' / floor':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
+                  f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
+    for name in times:
+        if name not in ("pellucor", "baseline", "floor", "ffmpeg"):
+            pairs = list(zip(times[name], times["pellucor"]))
+            print(f"    {name + ' / pellucor':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
                   f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
     if "ffmpeg" in times:
         pellucor_wall = statistics.median(s[0] for s in times["pellucor"])
@@ -151,6 +179,10 @@ def main():
     parser.add_argument("--baseline", help="another build directory whose pellucor joins the alternation")
     names = [f"{w}x{h}" for w, h, _ in SIZES]
     parser.add_argument("--size", action="append", choices=names, help="time only these sizes")
+    parser.add_argument("--gray", action="store_true", help="gray frames instead of color ones (needs FFmpeg)")
+    parser.add_argument("--format", action="append", default=[], help="also time pellucor --format F")
+    parser.add_argument("--vector-path", action="append", default=[], choices=list(PATH_FLAGS),
+                        help="also time pellucor forced to this path")
     args = parser.parse_args()
     sizes = [size for size, name in zip(SIZES, names) if not args.size or name in args.size]
     pellucor = os.path.join(args.build, "pellucor")
@@ -161,18 +193,33 @@ def main():
             sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
     ffmpeg = shutil.which("ffmpeg")
     encode_with_ffmpeg = ffmpeg and not args.own_frames
+    if args.gray and not ffmpeg:
+        sys.exit("--gray needs FFmpeg to write the frames")
     modes = ["fresh", "overwrite"] if args.mode == "both" else [args.mode]
     print(f"frames by {'FFmpeg' if encode_with_ffmpeg else 'this script'}; medians of {args.runs} runs")
+    paths = []
+    for path in args.vector_path:
+        if processor_has(path):
+            paths.append(path)
+        else:
+            print(f"vector path {path}: skipped, not on this processor")
 
     for width, height, count in sizes:
         with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
-            (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
+            if args.gray:
+                write_frames_with_ffmpeg(folder, width, height, count, gray=True)
+            else:
+                (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
             pattern = os.path.join(folder, PATTERN)
             output = os.path.join(folder, "out.raw")
             geometry = ["1", str(count), str(width), str(height)]
             commands = {"pellucor": [pellucor, pattern, output] + geometry}
             if baseline:
                 commands["baseline"] = [baseline, pattern, output] + geometry
+            for word_format in args.format:
+                commands[word_format] = [pellucor, "--format", word_format, pattern, output] + geometry
+            for path in paths:
+                commands["path " + path] = ([pellucor, pattern, output] + geometry, {"PELLUCOR_VECTOR_PATH": path})
             commands["floor"] = [floor, pattern, output] + geometry
             if ffmpeg and not args.no_ffmpeg:
                 commands["ffmpeg"] = ["ffmpeg", "-v", "error", "-start_number", "1", "-i", pattern,
