@@ -193,7 +193,7 @@ static_assert(writes_fit(Chunks::CHUNK_BYTES, Chunks::CHUNK_BYTES, Chunks::COPY_
 // Writes count copies of pixel at packed, which has LONGEST_WRITE bytes of
 // room: whole chunks, then of the last chunk only the parts the run reaches.
 template <typename ChunkSet>
-void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count)
+PELLUCOR_INLINE void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count)
 {
     const typename ChunkSet::Chunk chunk = ChunkSet::run(pixel);
     const std::size_t bytes = COLOR_PIXEL_SIZE * count;
@@ -206,7 +206,7 @@ void fill_run(std::uint8_t* packed, const std::uint8_t* pixel, std::size_t count
 
 // Copies count pixels to packed, which has LONGEST_WRITE bytes of room.
 template <typename ChunkSet>
-void copy_raw(std::uint8_t* packed, const std::uint8_t* source, std::size_t count)
+PELLUCOR_INLINE void copy_raw(std::uint8_t* packed, const std::uint8_t* source, std::size_t count)
 {
     std::size_t done = 0;
     do {
@@ -223,7 +223,7 @@ RleCursor decode_unchecked(RleCursor at, const std::uint8_t* read_limit, const s
     while (at.read < read_limit && at.write < write_limit) {
         const std::uint8_t packet = *at.read;
         const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
-        if (static_cast<std::uint8_t>(packet - RLE_RUN_BIT) < SHORT_RUN_PIXELS) {
+        if (static_cast<std::uint8_t>(packet - RLE_RUN_BIT) < SHORT_RUN_PIXELS) [[likely]] {
             ChunkSet::short_run(at.write, at.read + 1);
             at.read += 1 + COLOR_PIXEL_SIZE;
         } else if (packet & RLE_RUN_BIT) {

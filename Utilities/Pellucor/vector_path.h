@@ -25,6 +25,15 @@
 #define PELLUCOR_TARGET_FLAT(features)
 #endif
 
+// Inlined into every loop that calls it, however many there are.
+#if defined(__GNUC__) || defined(__clang__)
+#define PELLUCOR_INLINE __attribute__((always_inline)) inline
+#elif defined(_MSC_VER)
+#define PELLUCOR_INLINE __forceinline
+#else
+#define PELLUCOR_INLINE inline
+#endif
+
 // Packs width pixels at source into width words at packed. readable is how
 // many bytes from source on lie inside input_buffer: a vector loop may load
 // past the row's last pixel, never past that.
