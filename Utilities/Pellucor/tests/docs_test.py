@@ -15,7 +15,8 @@ render = subprocess.run([groff, "-man", "-Tutf8", "-ww", "-rHY=0", "-P-cbou", ma
 failures = [f"groff: {line}" for line in render.stderr.splitlines()]
 
 # The README's placeholders are the manual's italic arguments.
-PLACEHOLDERS = {"PATTERN": "pattern", "OUTPUT": "output", "WIDTH": "width", "HEIGHT": "height", "FRAME": "frame"}
+PLACEHOLDERS = {"PATTERN": "pattern", "OUTPUT": "output", "WIDTH": "width", "HEIGHT": "height", "FRAME": "frame",
+                "OPTION": "option", "FORMAT": "format"}
 readme_rows = re.findall(r"^\| (\d) \| `([^`]+)` \|", open(readme_path).read(), re.MULTILINE)
 if len(readme_rows) < 10:
     failures.append(f"README: found only {len(readme_rows)} exit status rows")

@@ -92,7 +92,7 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
     };
     for (const RleCase& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes file = tga_header(TGA_TYPE_RLE_COLOR, c.width, c.height, 24);
+        Bytes file = tga_header(TGA_TYPE_RLE_COLOR, c.width, c.height, COLOR_BITS);
         file.insert(file.end(), c.data.begin(), c.data.end());
         std::memset(input_buffer, 0xEE, TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * 256);  // past every case's pixels
         load(file, c.width, c.height);
@@ -122,7 +122,7 @@ TEST(Rle, EveryPacketLength)
             for (const bool cut : {false, true}) {
                 SCOPED_TRACE(std::to_string(count) + (run ? " run" : " raw") + (cut ? " cut" : ""));
                 const int width = cut ? count : count + 1;
-                Bytes file = tga_header(TGA_TYPE_RLE_COLOR, width, 1, 24);
+                Bytes file = tga_header(TGA_TYPE_RLE_COLOR, width, 1, COLOR_BITS);
                 Bytes expected = cut ? Bytes{9, 9, 9} : Bytes{};
                 const Bytes& first = cut ? other : packet;
                 const Bytes& second = cut ? packet : other;
@@ -242,7 +242,7 @@ TEST_P(Kernel, DecoderMatchesReference)
     for (const bool last_is_run : {true, false}) {
         for (const bool footer : {true, false}) {
             SCOPED_TRACE(std::string(last_is_run ? "last a run" : "last raw") + (footer ? ", footer" : ""));
-            Bytes file = tga_header(TGA_TYPE_RLE_COLOR, WIDTH, 1, 24);
+            Bytes file = tga_header(TGA_TYPE_RLE_COLOR, WIDTH, 1, COLOR_BITS);
             for (int packet = 0, left = WIDTH; left > 0; ++packet) {
                 const int count = std::min(left, packet % static_cast<int>(RLE_MAX_COUNT) + 1);
                 left -= count;

@@ -26,6 +26,9 @@ inline const Bytes PICTURE_WORDS = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x
 inline const Bytes GRAY_PICTURE = {255, 128, 4, 8, 0, 200};
 inline const Bytes GRAY_WORDS = {0xFF, 0xFF, 0x10, 0x84, 0x20, 0x00, 0x41, 0x08, 0x00, 0x00, 0x59, 0xCE};
 
+constexpr std::uint8_t COLOR_BITS = 24;  // the header's bits per pixel
+constexpr std::uint8_t GRAY_BITS = 8;
+
 constexpr int PICTURE_WIDTH = 3;
 constexpr int PICTURE_HEIGHT = 2;
 
@@ -44,7 +47,7 @@ inline void append(Bytes& to, std::initializer_list<std::uint8_t> bytes)
 // Uncompressed color frame (type 2 unless told otherwise), rows stored bottom first.
 inline Bytes color_tga(const std::vector<Rgb>& top_first, int width, int height, std::uint8_t type = 2)
 {
-    Bytes file = tga_header(type, width, height, 24);
+    Bytes file = tga_header(type, width, height, COLOR_BITS);
     for (int row = height - 1; row >= 0; --row) {
         for (int x = 0; x < width; ++x) {
             const Rgb& p = top_first[static_cast<std::size_t>(row * width + x)];
@@ -58,7 +61,7 @@ inline Bytes color_tga(const std::vector<Rgb>& top_first, int width, int height,
 
 inline Bytes gray_tga(const Bytes& top_first, int width, int height)
 {
-    Bytes file = tga_header(3, width, height, 8);
+    Bytes file = tga_header(3, width, height, GRAY_BITS);
     for (int row = height - 1; row >= 0; --row) {
         file.insert(file.end(), top_first.begin() + row * width, top_first.begin() + (row + 1) * width);
     }
@@ -70,7 +73,7 @@ inline Bytes gray_tga(const Bytes& top_first, int width, int height)
 // one-pixel run at the end, the 4-byte packet that encoders often end with.
 inline Bytes rle_picture_tga()
 {
-    Bytes file = tga_header(10, PICTURE_WIDTH, PICTURE_HEIGHT, 24);
+    Bytes file = tga_header(10, PICTURE_WIDTH, PICTURE_HEIGHT, COLOR_BITS);
     append(file, {0x01, 255, 255, 255, 13, 10, 8});              // raw 2: bottom row, first two
     append(file, {0x02, 80, 7, 7, 0, 0, 255, 0, 255, 0});        // raw 3: crosses into the top row
     append(file, {0x80, 255, 0, 0});                             // run 1: last pixel
@@ -109,7 +112,7 @@ inline Bytes rle_tga(const std::vector<Rgb>& top_first, int width, int height, b
                       top_first.begin() + (std::ptrdiff_t{row} + 1) * width);
     }
     const auto same = [](const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; };
-    Bytes file = tga_header(10, width, height, 24);
+    Bytes file = tga_header(10, width, height, COLOR_BITS);
     for (std::size_t at = 0; at < stored.size();) {
         std::size_t count = 1;
         const std::size_t most = std::min<std::size_t>(128, stored.size() - at);
