@@ -107,7 +107,7 @@ struct ColorSsse3 {
             __m128i words = _mm_packs_epi32(lane_words<GREEN_BITS>(_mm_shuffle_epi8(load_lane(at), spread)),
                                             lane_words<GREEN_BITS>(_mm_shuffle_epi8(
                                                 load_lane(at + COLOR_PIXEL_SIZE * LANE_PIXELS), spread)));
-            if (HIGH_FIRST) words = _mm_shuffle_epi8(words, swap);
+            if constexpr (HIGH_FIRST) words = _mm_shuffle_epi8(words, swap);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + PACKED_PIXEL_SIZE * x), words);
         }
         finish_color_row(source, packed, width, x, format);
@@ -138,7 +138,7 @@ struct ColorAvx2 {
                 _mm256_inserti128_si256(_mm256_castsi128_si256(load_lane(at + LANE)), load_lane(at + 3 * LANE), 1);
             __m256i words = _mm256_packs_epi32(lane_words<GREEN_BITS>(_mm256_shuffle_epi8(first, spread)),
                                                lane_words<GREEN_BITS>(_mm256_shuffle_epi8(second, spread)));
-            if (HIGH_FIRST) words = _mm256_shuffle_epi8(words, swap);
+            if constexpr (HIGH_FIRST) words = _mm256_shuffle_epi8(words, swap);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x), words);
         }
         finish_color_row(source, packed, width, x, format);
@@ -199,20 +199,25 @@ constexpr ByteIndex make_byte_index()
 
 constexpr ByteIndex BYTE_INDEX = make_byte_index();
 
+// The indices of both halves, for one channel order.
+struct PermuteIndex {
+    __m512i green_low[2], high_green[2];
+};
+
 // The 32 words of the pixels that the indices of half pick from low and high.
 template <unsigned GREEN_BITS, bool HIGH_FIRST>
 PELLUCOR_TARGET("avx512f,avx512bw,avx512vbmi")
-void store_words_avx512(std::uint8_t* packed, __m512i low, __m512i high, std::size_t half, std::size_t blue_high)
+void store_words_avx512(std::uint8_t* packed, __m512i low, __m512i high, const PermuteIndex& index, std::size_t half)
 {
     using Fields = WordFields<GREEN_BITS>;
-    const __m512i green_low = _mm512_permutex2var_epi8(low, _mm512_load_si512(BYTE_INDEX.green_low[blue_high][half]), high);
-    const __m512i high_green = _mm512_permutex2var_epi8(low, _mm512_load_si512(BYTE_INDEX.high_green[blue_high][half]), high);
+    const __m512i green_low = _mm512_permutex2var_epi8(low, index.green_low[half], high);
+    const __m512i high_green = _mm512_permutex2var_epi8(low, index.high_green[half], high);
     const __m512i low_and_green = _mm512_ternarylogic_epi32(_mm512_srli_epi16(green_low, FIELD_SHIFT),
                                                             _mm512_srli_epi16(green_low, Fields::GREEN_SHIFT),
                                                             _mm512_set1_epi16(Fields::GREEN_FIELD), SELECT);
     __m512i words = _mm512_ternarylogic_epi32(low_and_green, _mm512_srli_epi16(high_green, Fields::HIGH_SHIFT),
                                               _mm512_set1_epi16(static_cast<short>(Fields::HIGH_FIELD)), SELECT);
-    if (HIGH_FIRST) {
+    if constexpr (HIGH_FIRST) {
         words = _mm512_shuffle_epi8(words, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES))));
     }
     _mm512_storeu_si512(packed, words);
@@ -226,19 +231,21 @@ struct ColorAvx512 {
     {
         constexpr std::size_t BLOCK = 2 * VBMI_PIXELS;
         const std::size_t order = format.blue_high;
+        const PermuteIndex index = {{_mm512_load_si512(BYTE_INDEX.green_low[order][0]), _mm512_load_si512(BYTE_INDEX.green_low[order][1])},
+                                    {_mm512_load_si512(BYTE_INDEX.high_green[order][0]), _mm512_load_si512(BYTE_INDEX.high_green[order][1])}};
         std::size_t x = 0;
         for (; x + BLOCK <= width && COLOR_PIXEL_SIZE * (x + BLOCK) <= readable; x += BLOCK) {
             const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
             const __m512i first = _mm512_loadu_si512(at), second = _mm512_loadu_si512(at + VBMI_VECTOR),
                           third = _mm512_loadu_si512(at + 2 * VBMI_VECTOR);
-            store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * x, first, second, 0, order);
-            store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * (x + VBMI_PIXELS), second, third, 1,
-                                                       order);
+            store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * x, first, second, index, 0);
+            store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * (x + VBMI_PIXELS), second, third,
+                                                       index, 1);
         }
         for (; x + VBMI_PIXELS <= width && COLOR_PIXEL_SIZE * x + 2 * VBMI_VECTOR <= readable; x += VBMI_PIXELS) {
             const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
             store_words_avx512<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * x, _mm512_loadu_si512(at),
-                                                       _mm512_loadu_si512(at + VBMI_VECTOR), 0, order);
+                                                       _mm512_loadu_si512(at + VBMI_VECTOR), index, 0);
         }
         finish_color_row(source, packed, width, x, format);
     }
@@ -274,11 +281,11 @@ struct GrayAvx2 {
         for (; x + CHUNK <= width; x += CHUNK) {
             const __m256i value = _mm256_cvtepu8_epi16(load_lane(source + x));
             __m256i words = _mm256_mullo_epi16(_mm256_srli_epi16(value, FIELD_SHIFT), _mm256_set1_epi16(Fields::SPREAD));
-            if (Fields::GREEN_MASK != 0) {
+            if constexpr (Fields::GREEN_MASK != 0) {
                 words = _mm256_or_si256(words, _mm256_slli_epi16(_mm256_and_si256(value, _mm256_set1_epi16(Fields::GREEN_MASK)),
                                                                  GRAY_GREEN_SHIFT));
             }
-            if (HIGH_FIRST) words = _mm256_shuffle_epi8(words, swap);
+            if constexpr (HIGH_FIRST) words = _mm256_shuffle_epi8(words, swap);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x), words);
         }
         pack_gray_row_plain(source + x, packed + PACKED_PIXEL_SIZE * x, width - x, 0, format);
