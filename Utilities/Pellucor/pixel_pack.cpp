@@ -9,9 +9,10 @@
 // each word stored low byte first.
 //
 // The source stores its bottom row first; output row r comes from source row
-// height - 1 - r, so the packed frame starts with the top row. Each row goes
-// through the row packer of the kernel table: a vector loop does whole
-// chunks of pixels and hands the rest of the row to the plain loop below.
+// height - 1 - r, so the packed frame starts with the top row. The row packer
+// of the kernel table walks the rows so (each_row, pixel_pack_kernels.h): in
+// each, a vector loop does whole chunks of pixels and hands the rest of the
+// row to the plain loop below.
 #include "pixel_pack.h"
 
 #include "frame_store.h"
@@ -66,42 +67,37 @@ struct GrayPlain {
 
 }  // namespace
 
-void pack_color_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                          const WordFormat& format)
+void pack_color_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                          std::size_t readable, const WordFormat& format)
 {
-    row_in_format<ColorPlain>(source, packed, width, readable, format);
+    rows_in_format<ColorPlain, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 
-void pack_gray_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                         const WordFormat& format)
+void pack_gray_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                         std::size_t readable, const WordFormat& format)
 {
-    row_in_format<GrayPlain>(source, packed, width, readable, format);
+    rows_in_format<GrayPlain, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 
 namespace {
 
-void pack_frame(RowPacker pack_row, std::size_t pixel_size, const WordFormat& format)
+void pack_frame(RowPacker pack_rows, const WordFormat& format)
 {
     if (video_pixel_count() == 0) {
         return;  // not even a walk over 2^31 empty rows
     }
-    const auto width = static_cast<std::size_t>(video_width);
-    const auto height = static_cast<std::size_t>(video_height);
-    for (std::size_t row = 0; row < height; ++row) {
-        const std::size_t offset = TGA_HEADER_SIZE + (height - 1 - row) * width * pixel_size;
-        pack_row(input_buffer + offset, output_buffer + row * width * PACKED_PIXEL_SIZE, width,
-                 INPUT_BUFFER_SIZE - offset, format);
-    }
+    pack_rows(input_buffer + TGA_HEADER_SIZE, output_buffer, static_cast<std::size_t>(video_width),
+              static_cast<std::size_t>(video_height), INPUT_BUFFER_SIZE - TGA_HEADER_SIZE, format);
 }
 
 }  // namespace
 
 void pack_color_frame()
 {
-    pack_frame(kernels().pack_color_row, COLOR_PIXEL_SIZE, color_word_format);
+    pack_frame(kernels().pack_color_row, color_word_format);
 }
 
 void pack_gray_frame()
 {
-    pack_frame(kernels().pack_gray_row, GRAY_PIXEL_SIZE, gray_word_format);
+    pack_frame(kernels().pack_gray_row, gray_word_format);
 }

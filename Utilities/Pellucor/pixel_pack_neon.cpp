@@ -42,7 +42,7 @@ struct ColorNeon {
             vst2q_u8(packed + PACKED_PIXEL_SIZE * x,
                      word_bytes<GREEN_BITS, HIGH_FIRST>(high, pixel.val[TGA_GREEN], low));
         }
-        pack_color_row_plain(source + COLOR_PIXEL_SIZE * x, packed + PACKED_PIXEL_SIZE * x, width - x, 0, format);
+        finish_color_row(source, packed, width, x, format);
     }
 };
 
@@ -56,21 +56,21 @@ struct GrayNeon {
             const uint8x16_t value = vld1q_u8(source + x);
             vst2q_u8(packed + PACKED_PIXEL_SIZE * x, word_bytes<GREEN_BITS, HIGH_FIRST>(value, value, value));
         }
-        pack_gray_row_plain(source + x, packed + PACKED_PIXEL_SIZE * x, width - x, 0, format);
+        finish_gray_row(source, packed, width, x, format);
     }
 };
 
 }  // namespace
 
-void pack_color_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                         const WordFormat& format)
+void pack_color_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                         std::size_t readable, const WordFormat& format)
 {
-    row_in_format<ColorNeon>(source, packed, width, readable, format);
+    rows_in_format<ColorNeon, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 
-void pack_gray_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                        const WordFormat& format)
+void pack_gray_row_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                        std::size_t readable, const WordFormat& format)
 {
-    row_in_format<GrayNeon>(source, packed, width, readable, format);
+    rows_in_format<GrayNeon, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 #endif

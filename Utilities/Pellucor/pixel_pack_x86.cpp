@@ -56,12 +56,6 @@ constexpr SpreadIndex SPREAD_INDEX = make_spread_index();
 // Swaps the two bytes of each 16-bit word, for big-endian formats.
 alignas(16) constexpr std::int8_t SWAP_BYTES[LANE_BYTES] = {1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14};
 
-void finish_color_row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t done,
-                      const WordFormat& format)
-{
-    pack_color_row_plain(source + COLOR_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 0, format);
-}
-
 template <unsigned GREEN_BITS>
 PELLUCOR_TARGET("ssse3")
 __m128i lane_words(__m128i p)
@@ -231,8 +225,9 @@ struct ColorAvx512 {
     {
         constexpr std::size_t BLOCK = 2 * VBMI_PIXELS;
         const std::size_t order = format.blue_high;
-        const PermuteIndex index = {{_mm512_load_si512(BYTE_INDEX.green_low[order][0]), _mm512_load_si512(BYTE_INDEX.green_low[order][1])},
-                                    {_mm512_load_si512(BYTE_INDEX.high_green[order][0]), _mm512_load_si512(BYTE_INDEX.high_green[order][1])}};
+        const PermuteIndex index = {
+            {_mm512_load_si512(BYTE_INDEX.green_low[order][0]), _mm512_load_si512(BYTE_INDEX.green_low[order][1])},
+            {_mm512_load_si512(BYTE_INDEX.high_green[order][0]), _mm512_load_si512(BYTE_INDEX.high_green[order][1])}};
         std::size_t x = 0;
         for (; x + BLOCK <= width && COLOR_PIXEL_SIZE * (x + BLOCK) <= readable; x += BLOCK) {
             const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
@@ -251,44 +246,42 @@ struct ColorAvx512 {
     }
 };
 
-// Gray: each value widened to a 16-bit lane, then one multiply copies V >> 3
-// into the fields it fills:
-//   5-5-5  word = (V >> 3) * 0x0421
-//   5-6-5  word = (V >> 3) * 0x0801 | (V & 0xFC) << 3
-template <unsigned GREEN_BITS>
-struct GrayFields;
-template <>
-struct GrayFields<5> {
-    static constexpr short SPREAD = 0x0421, GREEN_MASK = 0;
-};
-template <>
-struct GrayFields<6> {
-    static constexpr short SPREAD = 0x0801, GREEN_MASK = 0xFC;
-};
-constexpr int GRAY_GREEN_SHIFT = 3;
-
+// Gray with AVX2: the word's two bytes in the byte form of
+// pixel_pack_kernels.h, each step a 16-bit shift of bytes masked so that no
+// bit crosses into the next byte; then interleaved in the format's byte
+// order. The interleave works within 128-bit halves (pixels 0-7 and 16-23,
+// then 8-15 and 24-31), so two lane permutes put the words in order.
 struct GrayAvx2 {
-    static constexpr std::size_t CHUNK = 16;
+    static constexpr std::size_t CHUNK = 32;
+    static constexpr int LOW_HALVES = 0x20, HIGH_HALVES = 0x31;  // lane permutes: halves 0 of both, then 1
 
     template <unsigned GREEN_BITS, bool HIGH_FIRST>
     PELLUCOR_TARGET("avx2")
     static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t,
                     const WordFormat& format)
     {
-        using Fields = GrayFields<GREEN_BITS>;
-        const __m256i swap = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES)));
+        using Fields = ByteFields<GREEN_BITS>;
+        constexpr unsigned HIGH_GREEN_MASK = (1u << (CHANNEL_BITS - Fields::HIGH_GREEN_SHIFT)) - 1;
+        const __m256i low_green = _mm256_set1_epi8(static_cast<char>(Fields::LOW_GREEN_MASK));
+        const __m256i low_field = _mm256_set1_epi8(static_cast<char>(LOW_FIELD));
+        const __m256i high_field = _mm256_set1_epi8(static_cast<char>(FIELD_MASK));
+        const __m256i high_green = _mm256_set1_epi8(static_cast<char>(HIGH_GREEN_MASK));
         std::size_t x = 0;
         for (; x + CHUNK <= width; x += CHUNK) {
-            const __m256i value = _mm256_cvtepu8_epi16(load_lane(source + x));
-            __m256i words = _mm256_mullo_epi16(_mm256_srli_epi16(value, FIELD_SHIFT), _mm256_set1_epi16(Fields::SPREAD));
-            if constexpr (Fields::GREEN_MASK != 0) {
-                words = _mm256_or_si256(words, _mm256_slli_epi16(_mm256_and_si256(value, _mm256_set1_epi16(Fields::GREEN_MASK)),
-                                                                 GRAY_GREEN_SHIFT));
-            }
-            if constexpr (HIGH_FIRST) words = _mm256_shuffle_epi8(words, swap);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x), words);
+            const __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + x));
+            const __m256i low =
+                _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(value, low_green), Fields::LOW_GREEN_SHIFT),
+                                _mm256_and_si256(_mm256_srli_epi16(value, FIELD_SHIFT), low_field));
+            const __m256i high =
+                _mm256_or_si256(_mm256_srli_epi16(_mm256_and_si256(value, high_field), Fields::HIGH_SHIFT),
+                                _mm256_and_si256(_mm256_srli_epi16(value, Fields::HIGH_GREEN_SHIFT), high_green));
+            const __m256i first = HIGH_FIRST ? high : low, second = HIGH_FIRST ? low : high;
+            const __m256i front = _mm256_unpacklo_epi8(first, second), back = _mm256_unpackhi_epi8(first, second);
+            auto* words = reinterpret_cast<__m256i*>(packed + PACKED_PIXEL_SIZE * x);
+            _mm256_storeu_si256(words, _mm256_permute2x128_si256(front, back, LOW_HALVES));
+            _mm256_storeu_si256(words + 1, _mm256_permute2x128_si256(front, back, HIGH_HALVES));
         }
-        pack_gray_row_plain(source + x, packed + PACKED_PIXEL_SIZE * x, width - x, 0, format);
+        finish_gray_row(source, packed, width, x, format);
     }
 };
 
@@ -298,28 +291,28 @@ struct GrayAvx2 {
 
 }  // namespace
 
-void pack_color_row_ssse3(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                          const WordFormat& format)
+void pack_color_row_ssse3(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                          std::size_t readable, const WordFormat& format)
 {
-    row_in_format<ColorSsse3>(source, packed, width, readable, format);
+    rows_in_format<ColorSsse3, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 
-void pack_color_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                         const WordFormat& format)
+void pack_color_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                         std::size_t readable, const WordFormat& format)
 {
-    row_in_format<ColorAvx2>(source, packed, width, readable, format);
+    rows_in_format<ColorAvx2, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 
-void pack_color_row_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                           const WordFormat& format)
+void pack_color_row_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                           std::size_t readable, const WordFormat& format)
 {
-    row_in_format<ColorAvx512>(source, packed, width, readable, format);
+    rows_in_format<ColorAvx512, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 
-void pack_gray_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t readable,
-                        const WordFormat& format)
+void pack_gray_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                        std::size_t readable, const WordFormat& format)
 {
-    row_in_format<GrayAvx2>(source, packed, width, readable, format);
+    rows_in_format<GrayAvx2, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, format);
 }
 
 #endif

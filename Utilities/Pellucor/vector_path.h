@@ -34,10 +34,11 @@
 #define PELLUCOR_INLINE inline
 #endif
 
-// Packs width pixels at source into width words at packed. readable is how
-// many bytes from source on lie inside input_buffer: a vector loop may load
-// past the row's last pixel, never past that.
-using RowPacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
+// Packs height rows of width pixels, which lie bottom row first from source
+// on, into words at packed, top row first. readable is how many bytes from
+// source on lie inside input_buffer: a vector loop may load past a row's last
+// pixel, never past that.
+using RowPacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
                            std::size_t readable, const WordFormat& format);
 
 struct RleCursor {

@@ -207,8 +207,8 @@ TEST_P(Kernel, PackersMatchReferenceInEveryFormat)
                 ASSERT_EQ(packed(expected.size() / PACKED_PIXEL_SIZE), expected);
 
                 const std::uint8_t* last_row = buffer_end - pixel_size * w;
-                (gray ? GetParam().pack_gray_row : GetParam().pack_color_row)(last_row, output_buffer, w, pixel_size * w,
-                                                                            format);
+                const RowPacker pack_rows = gray ? GetParam().pack_gray_row : GetParam().pack_color_row;
+                pack_rows(last_row, output_buffer, w, 1, pixel_size * w, format);
                 ASSERT_EQ(packed(w), reference_row(last_row, w, gray, format));
             }
         }
