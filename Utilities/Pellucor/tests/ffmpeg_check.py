@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""Every word format against FFmpeg's exact conversion of the same frames.
+
+    ffmpeg_check.py PELLUCOR FFMPEG
+
+FFmpeg draws a test picture 332 x 100 (no whole number of any vector chunk,
+so that every vector loop has a tail; FFmpeg's test source takes only even
+sizes); this script writes it as bottom-left TGA files, uncompressed and RLE
+color and uncompressed gray. For each format F, pellucor --format F must give
+the bytes of ffmpeg -pix_fmt F with scaling that neither interpolates nor
+dithers.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+WIDTH, HEIGHT, FRAMES = 332, 100, 2
+FORMATS = ["rgb555le", "rgb555be", "rgb565le", "rgb565be", "bgr555le", "bgr555be", "bgr565le", "bgr565be"]
+TGA_COLOR, TGA_GRAY, TGA_RLE = 2, 3, 10
+MAX_PACKET = 128
+
+
+def tga(image_type, bits, rows):
+    """A bottom-left TGA file of the rows, given top row first."""
+    header = bytes([0, 0, image_type, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                    WIDTH & 255, WIDTH >> 8, HEIGHT & 255, HEIGHT >> 8, bits, 0])
+    pixels = b"".join(reversed(rows))
+    if image_type != TGA_RLE:
+        return header + pixels
+    packets, at = bytearray(), 0
+    split = [pixels[i:i + 3] for i in range(0, len(pixels), 3)]
+    while at < len(split):
+        run = 1
+        while at + run < len(split) and run < MAX_PACKET and split[at + run] == split[at]:
+            run += 1
+        if run > 1:
+            packets += bytes([0x80 | (run - 1)]) + split[at]
+        else:
+            run = 1
+            while at + run < len(split) and run < MAX_PACKET and split[at + run] != split[at + run - 1]:
+                run += 1
+            packets += bytes([run - 1]) + b"".join(split[at:at + run])
+        at += run
+    return header + bytes(packets)
+
+
+def main():
+    pellucor, ffmpeg = sys.argv[1], sys.argv[2]
+    picture = ["-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={WIDTH}x{HEIGHT}:rate=25", "-frames:v", str(FRAMES)]
+    failures = 0
+    with tempfile.TemporaryDirectory(prefix="pellucor-ffmpeg-") as folder:
+        for kind, pixel_format, pixel_size in (("color", "bgr24", 3), ("gray", "gray", 1)):
+            raw = subprocess.run([ffmpeg] + picture + ["-f", "rawvideo", "-pix_fmt", pixel_format, "-"],
+                                 check=True, capture_output=True).stdout
+            row_bytes = WIDTH * pixel_size
+            for frame in range(FRAMES):
+                start = frame * row_bytes * HEIGHT
+                rows = [raw[start + y * row_bytes:start + (y + 1) * row_bytes] for y in range(HEIGHT)]
+                image_type = TGA_GRAY if kind == "gray" else (TGA_COLOR, TGA_RLE)[frame % 2]
+                with open(os.path.join(folder, f"{kind}{frame + 1:04d}.tga"), "wb") as f:
+                    f.write(tga(image_type, 8 * pixel_size, rows))
+            pattern = os.path.join(folder, f"{kind}%04d.tga")
+            for word_format in FORMATS:
+                ours, theirs = os.path.join(folder, "ours.raw"), os.path.join(folder, "theirs.raw")
+                subprocess.run([pellucor, "--format", word_format, pattern, ours, "1", str(FRAMES), str(WIDTH),
+                                str(HEIGHT)], check=True, stdout=subprocess.DEVNULL)
+                subprocess.run([ffmpeg, "-v", "error", "-i", pattern, "-sws_flags", "neighbor+bitexact",
+                                "-sws_dither", "none", "-vf", "format=bgr24", "-f", "rawvideo", "-pix_fmt",
+                                word_format, "-y", theirs], check=True)
+                with open(ours, "rb") as a, open(theirs, "rb") as b:
+                    same = a.read() == b.read()
+                print(f"{kind} {word_format}: {'same bytes' if same else 'DIFFERENT'}")
+                failures += not same
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
