@@ -1,7 +1,11 @@
 // x86-64 row packers of the kernel table: color rows with SSSE3, AVX2 or
-// AVX-512 with VBMI, gray rows with AVX2 (an AVX-512 gray loop was no faster:
-// gray rows are bound by writing their words). Each loop does whole
-// chunks of pixels and hands the rest of the row to the plain loop.
+// AVX-512 with VBMI, gray rows with AVX2. Each loop does whole chunks of
+// pixels and hands the rest of the row to the plain loop.
+//
+// No AVX-512 gray loop: one of byte-permute lookups packed gray frames 1.7
+// times as fast as the AVX2 loop in cache, yet whole runs of gray frames only
+// 0-2% faster, as a gray frame's packing is small beside reading and writing
+// it.
 #include "frame_store.h"
 #include "pixel_pack_kernels.h"
 

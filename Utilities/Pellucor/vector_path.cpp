@@ -27,8 +27,8 @@ namespace {
 #define PELLUCOR_NEON_KERNEL(kernel) nullptr
 #endif
 
-// The gray packer of avx512 is the avx2 one, as gray rows are bound by their
-// writes; that of ssse3 is the plain loop, which compilers vectorize with SSE2.
+// The gray packer of avx512 is the avx2 one (pixel_pack_x86.cpp says why);
+// that of ssse3 is the plain loop, which compilers vectorize with SSE2.
 constexpr Kernels KERNEL_TABLE[] = {
     {VectorPath::avx512, "avx512", PELLUCOR_X86_KERNEL(pack_color_row_avx512),
      PELLUCOR_X86_KERNEL(pack_gray_row_avx2), PELLUCOR_X86_KERNEL(decode_packets_avx2)},
