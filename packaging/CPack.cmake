@@ -38,7 +38,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_PACKAGE_FILE_NAME pellucor-${PROJECT_VERSION}-source)
 set(CPACK_SOURCE_IGNORE_FILES
-    "/\\.git/" "/\\.git$" "/build[^/]*/" "/build[^/]*$" "/fuzz-corpus/" "/[^/]*\\.raw$"
-    "/_CPack_Packages/" "/[^/]*\\.(deb|zip|tar\\.gz|sha256)$" "/__pycache__/")
+    "/\\\\.git/" "/\\\\.git$" "/build[^/]*/" "/build[^/]*$" "/fuzz-corpus/" "/[^/]*\\\\.raw$"
+    "/_CPack_Packages/" "/[^/]*\\\\.(deb|zip|tar\\\\.gz|sha256)$" "/__pycache__/")
 
 include(CPack)
