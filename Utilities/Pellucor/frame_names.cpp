@@ -11,11 +11,6 @@ constexpr const char* CONVERSION_FLAGS = "-+ #0";
 constexpr const char* INTEGER_CONVERSIONS = "diouxX";
 constexpr std::uint64_t NUMBER_LIMIT = std::uint64_t {UINT32_MAX} + 1;
 
-bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 bool is_one_of(char c, const char* set)
 {
     return c != '\0' && std::strchr(set, c) != nullptr;
@@ -68,14 +63,39 @@ void copy_plain_text(char (&to)[FILENAME_SIZE], const char* begin, const char* e
     to[length] = '\0';
 }
 
+// Where the file name begins: after the last folder separator.
+std::size_t name_start(const char* pattern, std::size_t length)
+{
+    std::size_t start = length;
+    while (start > 0 && !is_separator(pattern[start - 1])) {
+        --start;
+    }
+    return start;
+}
+
+// True where the pattern's first length characters hold a percent sign that
+// is not "%%".
+bool has_conversion(const char* pattern, std::size_t length)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        if (pattern[i] == '%') {
+            if (i + 1 >= length || pattern[i + 1] != '%') {
+                return true;
+            }
+            ++i;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int digit_value(char c)
 {
     if (is_digit(c)) return c - '0';
     if (lower(c) >= 'a' && lower(c) <= 'f') return lower(c) - 'a' + 10;
     return 16;
 }
-
-}  // namespace
 
 char pattern_conversion(const char* pattern)
 {
@@ -116,37 +136,44 @@ bool expand_filename(char (&filename)[FILENAME_SIZE], const char* pattern, char 
     return length >= 0 && static_cast<std::size_t>(length) < FILENAME_SIZE;
 }
 
-bool split_pattern(const char* pattern, char conversion, NamePattern& parts)
+bool frame_folder(const char* pattern, char conversion, char (&folder)[FILENAME_SIZE])
 {
     const std::size_t length = std::strlen(pattern);
     if (conversion == NO_CONVERSION || conversion == BAD_PATTERN || length >= FILENAME_SIZE) {
         return false;
     }
-    std::size_t name_start = length;
-    while (name_start > 0 && !is_separator(pattern[name_start - 1])) {
-        --name_start;
-    }
-    if (std::memchr(pattern, '%', name_start) != nullptr) {
+    const std::size_t start = name_start(pattern, length);
+    if (has_conversion(pattern, start)) {
         return false;
     }
-    std::memcpy(parts.folder, pattern, name_start);
-    parts.folder[name_start] = '\0';
-    if (name_start == 0) {
-        std::strcpy(parts.folder, ".");
+    copy_plain_text(folder, pattern, pattern + start);
+    if (start == 0) {
+        std::strcpy(folder, ".");
     }
-    // The conversion is the one '%' that "%%" does not account for.
-    const char* p = pattern + name_start;
-    while (!(p[0] == '%' && p[1] != '%')) {
-        p += p[0] == '%' ? 2 : 1;
-    }
-    copy_plain_text(parts.before, pattern + name_start, p);
-    const char* after = std::strchr(p, conversion) + 1;
-    copy_plain_text(parts.after, after, pattern + length);
-    parts.conversion = conversion;
     return true;
 }
 
-bool frame_of_name(const NamePattern& parts, const char* name, std::int64_t& frame)
+bool name_text(const char* pattern, char conversion, NameText& text)
+{
+    const std::size_t length = std::strlen(pattern);
+    if (conversion == NO_CONVERSION || conversion == BAD_PATTERN || length >= FILENAME_SIZE) {
+        return false;
+    }
+    if (has_conversion(pattern, name_start(pattern, length))) {
+        return false;  // in the folder part
+    }
+    // The conversion is the one '%' that "%%" does not account for.
+    const char* p = pattern + name_start(pattern, length);
+    while (!(p[0] == '%' && p[1] != '%')) {
+        p += p[0] == '%' ? 2 : 1;
+    }
+    copy_plain_text(text.before, pattern + name_start(pattern, length), p);
+    const char* after = std::strchr(p, conversion) + 1;
+    copy_plain_text(text.after, after, pattern + length);
+    return true;
+}
+
+bool number_between(const NameText& parts, char conversion, const char* name, std::int64_t& frame)
 {
     const std::size_t length = std::strlen(name);
     const std::size_t before = std::strlen(parts.before);
@@ -162,8 +189,8 @@ bool frame_of_name(const NamePattern& parts, const char* name, std::int64_t& fra
     while (p < end && *p == ' ') ++p;
     const bool negative = p < end && *p == '-';
     if (p < end && (*p == '-' || *p == '+')) ++p;
-    const bool hex = parts.conversion == 'x' || parts.conversion == 'X';
-    const int base = hex ? 16 : parts.conversion == 'o' ? 8 : 10;
+    const bool hex = conversion == 'x' || conversion == 'X';
+    const int base = hex ? 16 : conversion == 'o' ? 8 : 10;
     if (hex && end - p >= 2 && p[0] == '0' && lower(p[1]) == 'x') p += 2;
     std::uint64_t value = 0;
     for (; p < end && digit_value(*p) < base; ++p) {
@@ -173,7 +200,7 @@ bool frame_of_name(const NamePattern& parts, const char* name, std::int64_t& fra
     if (p != end) {
         return false;
     }
-    if (parts.conversion == 'd' || parts.conversion == 'i') {
+    if (conversion == 'd' || conversion == 'i') {
         const std::int64_t number = negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
         frame = number;
         return number >= INT32_MIN && number <= INT32_MAX;

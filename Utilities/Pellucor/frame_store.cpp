@@ -1,14 +1,34 @@
-// Frame store and the checks on a source frame before its pixels are used.
+// Frame store: the geometry, and the buffers reserved once for a run.
 #include "frame_store.h"
+
+#include <initializer_list>
+#include <new>
 
 std::int32_t video_width = 0;
 std::int32_t video_height = 0;
 WordFormat color_word_format = DEFAULT_COLOR_FORMAT;
 WordFormat gray_word_format = DEFAULT_GRAY_FORMAT;
 
-alignas(64) std::uint8_t input_buffer[INPUT_BUFFER_SIZE];
-alignas(64) std::uint8_t output_buffer[OUTPUT_BUFFER_SIZE];
-alignas(64) std::uint8_t scratch_buffer[SCRATCH_BUFFER_SIZE];
+std::uint8_t* input_buffer = nullptr;
+std::size_t input_buffer_size = 0;
+std::uint8_t* scratch_buffer = nullptr;
+std::size_t scratch_buffer_size = 0;
+std::uint8_t* output_buffer = nullptr;
+std::size_t output_buffer_size = 0;
+std::uint8_t* color_table = nullptr;
+
+namespace {
+
+void release_frame_store()
+{
+    for (std::uint8_t** buffer : {&input_buffer, &scratch_buffer, &output_buffer, &color_table}) {
+        delete[] *buffer;
+        *buffer = nullptr;
+    }
+    input_buffer_size = scratch_buffer_size = output_buffer_size = 0;
+}
+
+}  // namespace
 
 bool video_size_fits(std::int64_t width, std::int64_t height)
 {
@@ -19,35 +39,34 @@ bool video_size_fits(std::int64_t width, std::int64_t height)
     return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <= MAX_VIDEO_PIXELS;
 }
 
+bool reserve_frame_store(std::int32_t width, std::int32_t height)
+{
+    release_frame_store();
+    video_width = width;
+    video_height = height;
+    // At most MAX_VIDEO_PIXELS pixels: every size below stays far inside size_t.
+    const std::size_t pixels = video_pixel_count();
+    const std::size_t input = TGA_MAX_PREAMBLE + RLE_WORST_PIXEL_SIZE * pixels + BUFFER_SLACK;
+    const std::size_t scratch = input + BUFFER_SLACK;
+    const std::size_t output = PACKED_PIXEL_SIZE * pixels + BUFFER_SLACK;
+    input_buffer = new (std::nothrow) std::uint8_t[input];
+    scratch_buffer = new (std::nothrow) std::uint8_t[scratch];
+    output_buffer = new (std::nothrow) std::uint8_t[output];
+    color_table = new (std::nothrow) std::uint8_t[COLOR_TABLE_SIZE];
+    if (input_buffer == nullptr || scratch_buffer == nullptr || output_buffer == nullptr || color_table == nullptr) {
+        release_frame_store();
+        return false;
+    }
+    input_buffer_size = input;
+    scratch_buffer_size = scratch;
+    output_buffer_size = output;
+    return true;
+}
+
 std::size_t video_pixel_count()
 {
     if (video_width <= 0 || video_height <= 0) {
         return 0;
     }
     return static_cast<std::size_t>(video_width) * static_cast<std::size_t>(video_height);
-}
-
-std::uint8_t frame_type()
-{
-    return input_buffer[TGA_TYPE_OFFSET];
-}
-
-FrameStatus check_frame(std::size_t bytes_read)
-{
-    if (bytes_read < TGA_HEADER_SIZE) {
-        return FrameStatus::incomplete;
-    }
-    // video_size_fits bounds the pixel count by MAX_VIDEO_PIXELS, so these
-    // products stay far below the range of size_t, and every frame of that
-    // many pixels fits input_buffer.
-    const std::size_t pixels = video_pixel_count();
-    const std::uint8_t type = frame_type();
-    if (type == TGA_TYPE_RLE_COLOR) {
-        return FrameStatus::ok;  // the decoder checks its own packets
-    }
-    const std::size_t pixel_size = type == TGA_TYPE_GRAY ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
-    if (bytes_read < TGA_HEADER_SIZE + pixel_size * pixels) {
-        return FrameStatus::incomplete;
-    }
-    return FrameStatus::ok;
 }

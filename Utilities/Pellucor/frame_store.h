@@ -1,11 +1,6 @@
-// Frame store: the frame geometry and the static buffers that carry one frame
-// from the file read, through the RLE decoder, to the packers and the write.
-//
-// Source frames are TGA files of which only this is read:
-//   byte 2        image type: 3 = 8-bit gray, 10 = RLE 24-bit color,
-//                 anything else = uncompressed 24-bit color
-//   byte 18 on    pixel data, bottom row first, color pixels as blue, green, red
-// The width and height come from the command line, never from the file.
+// Frame store: the frame geometry and the buffers that carry one frame from
+// the file read, through the frame input stage, to the packers and the write.
+// The buffers are reserved once a run, sized for the run's frame size.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +10,6 @@
 
 constexpr std::size_t TGA_HEADER_SIZE = 18;
 constexpr std::size_t TGA_TYPE_OFFSET = 2;
-constexpr std::uint8_t TGA_TYPE_GRAY = 3;
-constexpr std::uint8_t TGA_TYPE_RLE_COLOR = 10;
 
 constexpr std::size_t COLOR_PIXEL_SIZE = 3;
 constexpr std::size_t TGA_BLUE = 0, TGA_GREEN = 1, TGA_RED = 2;  // within a color pixel
@@ -25,20 +18,33 @@ constexpr std::size_t PACKED_PIXEL_SIZE = 2;
 
 // The largest frame: 4096 x 4096, or any other shape of as many pixels.
 constexpr std::size_t MAX_VIDEO_PIXELS = 4096 * 4096;
-// The worst RLE frame of that size is all 1-pixel raw packets, 4 bytes a
-// pixel; a megabyte more leaves room for an image ID or a color map that is
-// read as packets. The buffers are static, and a run touches only the pages
-// of them that its frames use.
-constexpr std::size_t RLE_WORST_PIXEL_SIZE = 1 + COLOR_PIXEL_SIZE;
-constexpr std::size_t INPUT_BUFFER_SIZE = RLE_WORST_PIXEL_SIZE * MAX_VIDEO_PIXELS + 1'000'000;
-constexpr std::size_t OUTPUT_BUFFER_SIZE = PACKED_PIXEL_SIZE * MAX_VIDEO_PIXELS;
-// The RLE decoder's copy of a frame's packets, and room past them for its
-// whole-chunk reads.
-constexpr std::size_t SCRATCH_SLACK = 4096;
-constexpr std::size_t SCRATCH_BUFFER_SIZE = INPUT_BUFFER_SIZE + SCRATCH_SLACK;
 
-static_assert(TGA_HEADER_SIZE + RLE_WORST_PIXEL_SIZE * MAX_VIDEO_PIXELS <= INPUT_BUFFER_SIZE,
-              "the worst RLE frame of the largest size must fit input_buffer");
+// What a TGA file may hold before its pixels: the header, an image ID of up
+// to 255 bytes and a color map of up to 65535 entries of 4 bytes.
+constexpr std::size_t TGA_MAX_ID = 255;
+constexpr std::size_t TGA_MAX_MAP_ENTRIES = 65535;
+constexpr std::size_t TGA_MAX_STORED_PIXEL = 4;
+constexpr std::size_t TGA_MAX_PREAMBLE = TGA_HEADER_SIZE + TGA_MAX_ID + TGA_MAX_STORED_PIXEL * TGA_MAX_MAP_ENTRIES;
+// The worst RLE frame stores every pixel in a raw packet of its own.
+constexpr std::size_t RLE_WORST_PIXEL_SIZE = 1 + TGA_MAX_STORED_PIXEL;
+// Room past the data for the whole-chunk reads and writes of the vector loops.
+constexpr std::size_t BUFFER_SLACK = 4096;
+// A color-map index is at most 16 bits; the map, as 3-byte pixels, by index.
+constexpr std::size_t COLOR_TABLE_SIZE = COLOR_PIXEL_SIZE * 65536;
+
+// A frame in the layout the packers take: rows of video_width pixels with
+// nothing between them, bottom row first unless top_first; a color pixel is
+// 3 bytes, blue, green, red (red, green, blue where red_first), a gray pixel
+// 1 byte. readable is how many bytes from pixels on lie inside their buffer.
+enum class FrameKind : std::uint8_t { color, gray };
+
+struct SourceFrame {
+    const std::uint8_t* pixels;
+    std::size_t readable;
+    FrameKind kind;
+    bool top_first;
+    bool red_first;
+};
 
 extern std::int32_t video_width;
 extern std::int32_t video_height;
@@ -46,25 +52,24 @@ extern std::int32_t video_height;
 extern WordFormat color_word_format;
 extern WordFormat gray_word_format;
 
-extern std::uint8_t input_buffer[INPUT_BUFFER_SIZE];
-extern std::uint8_t output_buffer[OUTPUT_BUFFER_SIZE];
-extern std::uint8_t scratch_buffer[SCRATCH_BUFFER_SIZE];
-
-// What check_frame found out about the frame in input_buffer.
-enum class FrameStatus {
-    ok,
-    incomplete,  // the file ends before the frame's pixels do
-};
+// input_buffer holds the frame file as read; scratch_buffer is the work area
+// of the frame input stage; output_buffer the packed frame; color_table the
+// color map of a color-mapped frame. Each size is in bytes.
+extern std::uint8_t* input_buffer;
+extern std::size_t input_buffer_size;
+extern std::uint8_t* scratch_buffer;
+extern std::size_t scratch_buffer_size;
+extern std::uint8_t* output_buffer;
+extern std::size_t output_buffer_size;
+extern std::uint8_t* color_table;
 
 // True when width and height are not negative and width x height is at most
 // MAX_VIDEO_PIXELS. Computed without overflow for any pair of 32-bit values.
 bool video_size_fits(std::int64_t width, std::int64_t height);
 
-std::size_t video_pixel_count();
-std::uint8_t frame_type();
+// Sets the geometry and reserves the buffers for frames of that size, which
+// passed video_size_fits. False, with nothing reserved, where the memory
+// cannot be had. Called once a run; a later call frees the earlier buffers.
+bool reserve_frame_store(std::int32_t width, std::int32_t height);
 
-// Checks the frame that the file read put into input_buffer (bytes_read of
-// it are valid) before anything looks at its pixels: the header is there and
-// an uncompressed frame holds all its pixels.
-// Expects a geometry that passed video_size_fits.
-FrameStatus check_frame(std::size_t bytes_read);
+std::size_t video_pixel_count();

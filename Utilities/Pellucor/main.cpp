@@ -1,13 +1,12 @@
 // Command line and frame loop.
 //
-//   pellucor [--format F] [--color-format F] [--gray-format F] [--]
-//            PATTERN OUTPUT FIRST LAST WIDTH HEIGHT
+//   pellucor [OPTION...] [--] PATTERN OUTPUT FIRST LAST WIDTH HEIGHT
 //
 // Expands PATTERN with every frame number from FIRST to LAST, reads each frame
-// file, decodes it if it is RLE, packs it and appends it to OUTPUT. Every
-// message goes to standard output, or to standard error when OUTPUT is
-// standard output; each failure is one line and an exit with the status that
-// names it.
+// file, brings it into the packers' layout (frame_input.h), packs it and
+// appends it to OUTPUT. Every message goes to standard output, or to
+// standard error when OUTPUT is standard output; each failure is one line and
+// an exit with the status that names it.
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
@@ -15,11 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "frame_input.h"
 #include "frame_names.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "platform.h"
-#include "rle_decode.h"
+#include "vector_path.h"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define PELLUCOR_PRINTF(format_index, first_argument) __attribute__((format(printf, format_index, first_argument)))
@@ -37,39 +37,65 @@ constexpr int EXIT_INPUT_FAILED = 3;
 constexpr int ARGUMENTS = 6;
 enum Argument { PATTERN, OUTPUT_PATH, FIRST_FRAME, LAST_FRAME, WIDTH, HEIGHT };
 
+constexpr const char* BANNER = "Pellucor v1.00\n";
 constexpr const char* USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                               "<video width> <video height>";
 
-// Where the messages go: standard output, unless the video does.
+// Where the messages go: standard output, unless the video does; nowhere
+// when standard error is the video too.
 std::FILE* console = stdout;
 
 void say(const char* format, ...) PELLUCOR_PRINTF(1, 2);
 
+// A finished line is flushed, so that a log shows every frame in the output.
 void say(const char* format, ...)
 {
+    if (console == nullptr) {
+        return;
+    }
     std::va_list arguments;
     va_start(arguments, format);
     std::vfprintf(console, format, arguments);
     va_end(arguments);
+    const std::size_t length = std::strlen(format);
+    if (length > 0 && format[length - 1] == '\n') {
+        std::fflush(console);
+    }
 }
 
-// Prints one line and ends the run with status: the one way to fail.
+// Prints one line and ends the run with status: the one way to fail. The
+// output is left as abandon_output says.
 [[noreturn]] void fail(int status, const char* format, ...) PELLUCOR_PRINTF(2, 3);
 
 void fail(int status, const char* format, ...)
 {
-    std::va_list arguments;
-    va_start(arguments, format);
-    std::vfprintf(console, format, arguments);
-    va_end(arguments);
+    if (console != nullptr) {
+        std::va_list arguments;
+        va_start(arguments, format);
+        std::vfprintf(console, format, arguments);
+        va_end(arguments);
+        std::fflush(console);
+    }
+    abandon_output();
     std::exit(status);
 }
+
+// What the command line asks for.
+struct Run {
+    const char* pattern;
+    const char* output_path;
+    char conversion;
+    std::int32_t first_frame, last_frame;
+    bool honor_origin;
+};
 
 // What the options before the six arguments say.
 struct Options {
     char** arguments = nullptr;     // the six, or nullptr when the command line is refused
     const char* problem = nullptr;  // the line that says why, if not just the usage
     const char* problem_text = nullptr;
+    bool help = false, version = false;
+    bool honor_origin = false;
 };
 
 // The options that take a word format, and which formats they set.
@@ -81,20 +107,65 @@ constexpr FormatOption FORMAT_OPTIONS[] = {
     {"--format", true, true}, {"--color-format", true, false}, {"--gray-format", false, true}};
 constexpr const char* END_OF_OPTIONS = "--";
 
-// Reads the options, each "--option F" or "--option=F", up to the first
-// argument that does not begin with "--", or past "--". Exactly six
+// The options without a value, and what each sets.
+struct FlagOption {
+    const char* name;
+    bool Options::*flag;
+};
+constexpr FlagOption FLAG_OPTIONS[] = {{"--help", &Options::help},
+                                       {"--version", &Options::version},
+                                       {"--honor-origin", &Options::honor_origin}};
+
+constexpr const char* OPTION_HELP[] = {
+    "  --format F        word format F for every frame",
+    "  --color-format F  word format F for color frames (rgb555le unless told)",
+    "  --gray-format F   word format F for gray frames (rgb565le unless told)",
+    "  --honor-origin    take each TGA frame's rows and columns in the order its header says",
+    "  --                end of the options",
+    "  --help, -h        this text",
+    "  --version         the vector path in use and the frames this build reads",
+};
+constexpr const char* FORMAT_HELP[] = {
+    "  rgb555le  0RRRRRGG GGGBBBBB, low byte first (color frames unless told)",
+    "  rgb555be  0RRRRRGG GGGBBBBB, high byte first",
+    "  rgb565le  RRRRRGGG GGGBBBBB, low byte first (gray frames unless told)",
+    "  rgb565be  RRRRRGGG GGGBBBBB, high byte first (most SPI panels)",
+    "  bgr555le  0BBBBBGG GGGRRRRR, low byte first",
+    "  bgr555be  0BBBBBGG GGGRRRRR, high byte first",
+    "  bgr565le  BBBBBGGG GGGRRRRR, low byte first",
+    "  bgr565be  BBBBBGGG GGGRRRRR, high byte first",
+};
+
+constexpr const char* SHORT_HELP = "-h";  // alone on the command line
+
+// Reads the options, each "--option F" or "--option=F" or a flag, up to the
+// first argument that does not begin with "--", or past "--". Exactly six
 // arguments are the six, whatever they begin with, so that every command
 // line without options keeps its meaning.
 Options read_options(int argc, char** argv)
 {
     Options options;
     int at = 1;
+    if (argc == 2 && std::strcmp(argv[1], SHORT_HELP) == 0) {
+        options.help = true;
+        return options;
+    }
     if (argc - 1 != ARGUMENTS) {
         for (; at < argc && std::strncmp(argv[at], END_OF_OPTIONS, 2) == 0; ++at) {
             const char* option = argv[at];
             if (std::strcmp(option, END_OF_OPTIONS) == 0) {
                 ++at;
                 break;
+            }
+            const FlagOption* flag = nullptr;
+            for (const FlagOption& candidate : FLAG_OPTIONS) {
+                if (std::strcmp(option, candidate.name) == 0) {
+                    flag = &candidate;
+                }
+            }
+            if (flag != nullptr) {
+                options.*(flag->flag) = true;
+                continue;
             }
             const FormatOption* known = nullptr;
             const char* value = nullptr;
@@ -109,8 +180,10 @@ Options read_options(int argc, char** argv)
             const WordFormat* format = value != nullptr ? find_word_format(value) : nullptr;
             if (known == nullptr || format == nullptr) {
                 options.problem = known == nullptr ? "Unknown option %s\n"
-                                  : value == nullptr ? "Missing word format after %s\n"
-                                                     : "Unknown word format %s\n";
+                                  : value == nullptr
+                                      ? "Missing word format after %s\n"
+                                      : "Unknown word format %s (formats: rgb555le rgb555be rgb565le rgb565be "
+                                        "bgr555le bgr555be bgr565le bgr565be)\n";
                 options.problem_text = known == nullptr || value == nullptr ? option : value;
                 return options;
             }
@@ -124,17 +197,6 @@ Options read_options(int argc, char** argv)
     return options;
 }
 
-bool is_standard_output(const FileIdentity& file)
-{
-    FileIdentity standard_output {};
-    return identity_of_stream(stdout, standard_output) && same_file(file, standard_output);
-}
-
-bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 bool is_blank(char c)
 {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -145,7 +207,7 @@ bool is_blank(char c)
 // the nearest 32-bit value, on every platform alike.
 std::int32_t read_number(const char* text)
 {
-    constexpr std::int64_t LIMIT = std::int64_t{INT32_MAX} + 1;
+    constexpr std::int64_t LIMIT = std::int64_t {INT32_MAX} + 1;
     while (is_blank(*text)) {
         ++text;
     }
@@ -160,60 +222,254 @@ std::int32_t read_number(const char* text)
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX));
 }
 
-// Reads the whole frame file, or its first INPUT_BUFFER_SIZE bytes, into
+// Messages go to standard error when the video goes to standard output, and
+// nowhere when standard error is the same file or pipe as the video.
+void choose_console(const char* output_path)
+{
+    FileIdentity output {}, standard_output {}, standard_error {};
+    if (!identity_of_path(output_path, output) || !identity_of_descriptor(STANDARD_OUTPUT, standard_output) ||
+        !same_file(output, standard_output)) {
+        return;
+    }
+    const bool shared = identity_of_descriptor(STANDARD_ERROR, standard_error) &&
+                        same_file(standard_error, standard_output) && !standard_output.device;
+    console = shared ? nullptr : stderr;
+}
+
+void print_help()
+{
+    say("%s\n", USAGE);
+    say("Options, before the six arguments:\n");
+    for (const char* line : OPTION_HELP) say("%s\n", line);
+    say("Word formats:\n");
+    for (const char* line : FORMAT_HELP) say("%s\n", line);
+}
+
+void print_version()
+{
+    say("Vector path: %s\n", kernels().name);
+    say("Frames: TGA\n");
+}
+
+// Reads the command line: prints the banner, answers --help and --version,
+// and fails with status 1 on anything it refuses.
+Run read_command_line(int argc, char** argv)
+{
+    const Options options = read_options(argc, argv);
+    char** const arguments = options.arguments;
+    if (arguments != nullptr) {
+        choose_console(arguments[OUTPUT_PATH]);
+    }
+    say("%s", BANNER);
+    if (options.problem != nullptr) {
+        say(options.problem, options.problem_text);
+    } else if (options.help || options.version) {
+        options.help ? print_help() : print_version();
+        std::exit(EXIT_SUCCESS);
+    }
+    if (arguments == nullptr) {
+        fail(EXIT_BAD_ARGUMENTS, "%s\n", USAGE);
+    }
+    Run run {};
+    run.pattern = arguments[PATTERN];
+    run.output_path = arguments[OUTPUT_PATH];
+    run.honor_origin = options.honor_origin;
+    run.conversion = pattern_conversion(run.pattern);
+    if (run.conversion == BAD_PATTERN) {
+        fail(EXIT_BAD_ARGUMENTS, "Invalid file format %s\n", run.pattern);
+    }
+    run.first_frame = read_number(arguments[FIRST_FRAME]);
+    run.last_frame = read_number(arguments[LAST_FRAME]);
+    const std::int32_t width = read_number(arguments[WIDTH]);
+    const std::int32_t height = read_number(arguments[HEIGHT]);
+    if (!video_size_fits(width, height)) {
+        fail(EXIT_BAD_ARGUMENTS, "Invalid video size %dx%d\n", width, height);
+    }
+    if (!reserve_frame_store(width, height)) {
+        fail(EXIT_BAD_ARGUMENTS, "Not enough memory for %dx%d frames\n", width, height);
+    }
+    return run;
+}
+
+// The output is emptied once the first frame is packed, so it must not be a
+// frame file of the run: compares the open output with every frame of the
+// range that exists, going on past a missing or unreadable one. Where the
+// conversion lies in the file name, only the names in the folder that can be
+// frames of the range are looked at, so that a huge LAST costs nothing; where
+// the folder cannot be listed, or its listing fails partway, the range is
+// walked. A pattern without a conversion names one file, and a range that
+// reads no frame is still checked at FIRST and LAST.
+bool output_is_a_frame(const Run& run, const FileIdentity& output, std::int64_t& frame_found)
+{
+    frame_found = INT64_MAX;
+    const auto look_at = [&](std::int64_t frame) {
+        char filename[FILENAME_SIZE];
+        FileIdentity input {};
+        if (frame >= run.first_frame && frame <= run.last_frame && frame < frame_found &&
+            expand_filename(filename, run.pattern, run.conversion, static_cast<std::int32_t>(frame)) &&
+            identity_of_path(filename, input) && same_file(input, output)) {
+            frame_found = frame;
+        }
+    };
+    static char folder[FILENAME_SIZE];
+    static NameText text;
+    const bool conversion_in_name = frame_folder(run.pattern, run.conversion, folder) &&
+                                    name_text(run.pattern, run.conversion, text);
+    FileIdentity folder_identity {};
+    if (run.conversion == NO_CONVERSION || run.first_frame > run.last_frame) {
+        for (const std::int32_t frame : {run.first_frame, run.last_frame}) {
+            char filename[FILENAME_SIZE];
+            FileIdentity input {};
+            if (frame_found == INT64_MAX && expand_filename(filename, run.pattern, run.conversion, frame) &&
+                identity_of_path(filename, input) && same_file(input, output)) {
+                frame_found = frame;
+            }
+        }
+        return frame_found != INT64_MAX;
+    }
+    if (conversion_in_name && open_folder(folder)) {
+        const char* name = nullptr;
+        Listing listing = Listing::name;
+        while ((listing = next_name_in_folder(name)) == Listing::name) {
+            frame_numbers_in_name(text, run.conversion, name, look_at);
+        }
+        close_folder();
+        if (listing == Listing::end) {
+            return frame_found != INT64_MAX;
+        }
+    } else if (conversion_in_name && !identity_of_path(folder, folder_identity)) {
+        return false;  // a folder that is not there holds no frame the run can open
+    }
+    for (std::int64_t frame = run.first_frame; frame <= run.last_frame && frame < frame_found; ++frame) {
+        look_at(frame);
+    }
+    return frame_found != INT64_MAX;
+}
+
+// Opens the output as it is and checks it: emptied only once the first frame
+// is packed, and never when it is one of the run's frames. Its identity comes
+// from the open file, so nothing can swap it in between.
+FileIdentity open_and_check_output(const Run& run)
+{
+    FileIdentity output {};
+    const OutputOpen opened = open_output(run.output_path, PACKED_PIXEL_SIZE * video_pixel_count(), output);
+    if (opened == OutputOpen::in_use) {
+        fail(EXIT_OUTPUT_FAILED, "Output file %s is in use by another run\n", run.output_path);
+    }
+    if (opened != OutputOpen::ok) {
+        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+    }
+    std::int64_t frame_found = 0;
+    if (output_is_a_frame(run, output, frame_found)) {
+        fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", run.output_path,
+             static_cast<int>(frame_found));
+    }
+    return output;
+}
+
+// Reads the whole frame file, or its first input_buffer_size bytes, into
 // input_buffer in one read. False on a read error, or a read short of what
 // the file holds.
 bool read_frame_file(std::FILE* file, const FileIdentity& identity, std::size_t& bytes_read)
 {
     // Unbuffered, as the read goes to input_buffer anyway: no buffer to set up.
     std::setvbuf(file, nullptr, _IONBF, 0);
-    bytes_read = std::fread(input_buffer, 1, INPUT_BUFFER_SIZE, file);
-    const bool short_read = identity.regular && bytes_read < identity.size && bytes_read < INPUT_BUFFER_SIZE;
+    bytes_read = std::fread(input_buffer, 1, input_buffer_size, file);
+    const bool short_read = identity.regular && bytes_read < identity.size && bytes_read < input_buffer_size;
     return !std::ferror(file) && !short_read;
 }
 
-// The output is emptied once it is open, so it must not be a frame file of
-// the run: compares the open output with every frame of the range that
-// exists, going on past a missing or unreadable one. Where the conversion
-// lies in the file name, only the names in the folder that the pattern can
-// produce are looked at, so that a huge LAST costs nothing; otherwise the
-// range is walked. A pattern without a conversion names one file, and a range
-// that reads no frame is still checked at FIRST and LAST.
-bool output_is_a_frame(const char* pattern, char conversion, const FileIdentity& output, std::int32_t first_frame,
-                       std::int32_t last_frame, std::int64_t& frame_found)
+// The line that says what is wrong with a frame.
+[[noreturn]] void fail_frame(const Run& run, const FrameCheck& check)
 {
-    frame_found = INT64_MAX;
-    const auto look_at = [&](std::int64_t frame) {
-        char filename[FILENAME_SIZE];
-        FileIdentity input {};
-        if (expand_filename(filename, pattern, conversion, static_cast<std::int32_t>(frame)) &&
-            identity_of_path(filename, input) && same_file(input, output)) {
-            frame_found = std::min(frame_found, frame);
-        }
-    };
-    static NamePattern parts;
-    const bool conversion_in_name = split_pattern(pattern, conversion, parts);
-    FileIdentity folder {};
-    if (conversion == NO_CONVERSION || first_frame > last_frame) {
-        look_at(first_frame);
-        if (frame_found == INT64_MAX) {
-            look_at(last_frame);
-        }
-    } else if (conversion_in_name && open_folder(parts.folder)) {
-        while (const char* name = next_name_in_folder()) {
-            std::int64_t frame = 0;
-            if (frame_of_name(parts, name, frame) && frame >= first_frame && frame <= last_frame) {
-                look_at(frame);
-            }
-        }
-        close_folder();
-    } else if (!conversion_in_name || identity_of_path(parts.folder, folder)) {
-        // A folder that cannot be looked at at all holds no frame the run can open.
-        for (std::int64_t frame = first_frame; frame <= last_frame; ++frame) {
-            look_at(frame);
-        }
+    const char* pattern = run.pattern;
+    switch (check.problem) {
+    case InputProblem::wrong_size:
+        fail(EXIT_INPUT_FAILED, "Input file %s is %ux%u, not %dx%d\n", pattern, check.width, check.height,
+             video_width, video_height);
+    case InputProblem::color_depth:
+        fail(EXIT_INPUT_FAILED, "Input file %s has %u-bit color pixels\n", pattern, check.value);
+    case InputProblem::gray_depth:
+        fail(EXIT_INPUT_FAILED, "Input file %s has %u-bit gray pixels\n", pattern, check.value);
+    case InputProblem::index_depth:
+        fail(EXIT_INPUT_FAILED, "Input file %s has %u-bit color-map indices\n", pattern, check.value);
+    case InputProblem::no_color_map:
+        fail(EXIT_INPUT_FAILED, "Input file %s has no color map\n", pattern);
+    case InputProblem::map_entry_size:
+        fail(EXIT_INPUT_FAILED, "Input file %s has a color map of %u-bit entries\n", pattern, check.value);
+    case InputProblem::index_outside_map:
+        fail(EXIT_INPUT_FAILED, "Input file %s has color index %u outside its color map\n", pattern, check.value);
+    default:
+        fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
     }
-    return frame_found != INT64_MAX;
+}
+
+// One frame: read, checked, brought into the packers' layout, packed and
+// written, with its line of messages.
+void convert_frame(const Run& run, const FileIdentity& output, std::int32_t frame)
+{
+    say("Frame %d ... ", static_cast<int>(frame));
+    char filename[FILENAME_SIZE];
+    if (!expand_filename(filename, run.pattern, run.conversion, frame)) {
+        fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+    }
+    std::FILE* input = std::fopen(filename, "rb");
+    if (input == nullptr) {
+        fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+    }
+    // The output may have come into being, or been swapped in, under a
+    // frame's name since the check.
+    FileIdentity input_identity {};
+    if (!identity_of_stream(input, input_identity)) {
+        std::fclose(input);
+        fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+    }
+    if (same_file(input_identity, output)) {
+        fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", run.output_path,
+             static_cast<int>(frame));
+    }
+    std::size_t bytes_read = 0;
+    const bool read = read_frame_file(input, input_identity, bytes_read);
+    if (std::fclose(input) != 0 || !read) {
+        fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+    }
+
+    TgaHeader header {};
+    if (!read_tga_header(bytes_read, header)) {
+        fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);
+    }
+    if (is_compressed(header)) {
+        say("Uncompressing ... ");
+    }
+    SourceFrame source {};
+    const FrameCheck check = decode_frame(header, bytes_read, run.honor_origin, source);
+    if (check.problem != InputProblem::none) {
+        fail_frame(run, check);
+    }
+    if (source.kind == FrameKind::gray) {
+        say("Grayscale ... ");
+    }
+    pack_frame(source);
+
+    if (frame == run.first_frame && !begin_output()) {
+        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+    }
+    if (!write_frame(output_buffer)) {
+        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
+    }
+    say("OK\n");
+}
+
+// A run of no frames empties the output all the same.
+void finish(const Run& run)
+{
+    if (run.first_frame > run.last_frame && !begin_output()) {
+        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+    }
+    if (!close_output()) {
+        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
+    }
+    say("Done.\n");
 }
 
 }  // namespace
@@ -221,116 +477,12 @@ bool output_is_a_frame(const char* pattern, char conversion, const FileIdentity&
 int main(int argc, char** argv)
 {
     keep_standard_streams_open();
-    const Options options = read_options(argc, argv);
-    char** const arguments = options.arguments;
-    FileIdentity output_identity {};
-    if (arguments != nullptr && identity_of_path(arguments[OUTPUT_PATH], output_identity) &&
-        is_standard_output(output_identity)) {
-        console = stderr;  // the video goes to standard output, and nothing else may
-    }
-    say("Pellucor v1.00\n");
-    if (options.problem != nullptr) {
-        say(options.problem, options.problem_text);
-    }
-    if (arguments == nullptr) {
-        fail(EXIT_BAD_ARGUMENTS, "%s\n", USAGE);
-    }
-    const char* pattern = arguments[PATTERN];
-    const char* output_path = arguments[OUTPUT_PATH];
-
-    const char conversion = pattern_conversion(pattern);
-    if (conversion == BAD_PATTERN) {
-        fail(EXIT_BAD_ARGUMENTS, "Invalid file format %s\n", pattern);
-    }
-    const std::int32_t first_frame = read_number(arguments[FIRST_FRAME]);
-    const std::int32_t last_frame = read_number(arguments[LAST_FRAME]);
-    const std::int32_t width = read_number(arguments[WIDTH]);
-    const std::int32_t height = read_number(arguments[HEIGHT]);
-    if (!video_size_fits(width, height)) {
-        fail(EXIT_BAD_ARGUMENTS, "Invalid video size %dx%d\n", width, height);
-    }
-    video_width = width;
-    video_height = height;
-
-    // Opened as it is, and emptied only once it is known to be no frame: its
-    // identity comes from the open file, so nothing can swap it in between.
-    bool created = false;
-    std::FILE* output = open_output(output_path, created);
-    if (output == nullptr || !identity_of_stream(output, output_identity)) {
-        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", output_path);
-    }
-    if (is_standard_output(output_identity)) {
-        console = stderr;
-    }
-    std::int64_t frame_found = 0;
-    if (output_is_a_frame(pattern, conversion, output_identity, first_frame, last_frame, frame_found)) {
-        std::fclose(output);
-        if (created) {
-            std::remove(output_path);
-        }
-        fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
-             static_cast<int>(frame_found));
-    }
-    if (!empty_output(output, output_identity)) {
-        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", output_path);
-    }
-    // Unbuffered: each packed frame goes to the file in one write, so a
-    // failed write is caught at the frame that caused it.
-    std::setvbuf(output, nullptr, _IONBF, 0);
-    guard_output(output, output_identity, PACKED_PIXEL_SIZE * video_pixel_count());
-
-    char filename[FILENAME_SIZE];
+    const Run run = read_command_line(argc, argv);
+    const FileIdentity output = open_and_check_output(run);
     // 64-bit, so that a last frame of INT32_MAX still ends the loop.
-    for (std::int64_t frame = first_frame; frame <= last_frame; ++frame) {
-        say("Frame %d ... ", static_cast<int>(frame));
-        if (!expand_filename(filename, pattern, conversion, static_cast<std::int32_t>(frame))) {
-            fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", pattern);
-        }
-        std::FILE* input = std::fopen(filename, "rb");
-        if (input == nullptr) {
-            fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", pattern);
-        }
-        // The output may have come into being, or been swapped in, under a
-        // frame's name since the check.
-        FileIdentity input_identity {};
-        const bool known = identity_of_stream(input, input_identity);
-        if (known && same_file(input_identity, output_identity)) {
-            fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", output_path,
-                 static_cast<int>(frame));
-        }
-        std::size_t bytes_read = 0;
-        const bool read = read_frame_file(input, known ? input_identity : FileIdentity {}, bytes_read);
-        if (std::fclose(input) != 0 || !read) {
-            fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", pattern);
-        }
-        if (check_frame(bytes_read) == FrameStatus::incomplete) {
-            fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
-        }
-
-        const std::uint8_t type = frame_type();
-        if (type == TGA_TYPE_RLE_COLOR) {
-            say("Uncompressing ... ");
-            if (!decompress_rle_frame(bytes_read)) {
-                fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
-            }
-        }
-        if (type == TGA_TYPE_GRAY) {
-            say("Grayscale ... ");
-            pack_gray_frame();
-        } else {
-            pack_color_frame();
-        }
-
-        if (!write_frame(output_buffer)) {
-            cut_to_whole_frames();
-            fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", output_path);
-        }
-        say("OK\n");
+    for (std::int64_t frame = run.first_frame; frame <= run.last_frame; ++frame) {
+        convert_frame(run, output, static_cast<std::int32_t>(frame));
     }
-
-    if (std::fclose(output) != 0) {
-        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", output_path);
-    }
-    say("Done.\n");
+    finish(run);
     return EXIT_SUCCESS;
 }

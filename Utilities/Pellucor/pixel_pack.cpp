@@ -8,9 +8,10 @@
 //   bits  4-0   B >> 3
 // each word stored low byte first.
 //
-// The source stores its bottom row first; output row r comes from source row
-// height - 1 - r, so the packed frame starts with the top row. The row packer
-// of the kernel table walks the rows so (each_row, pixel_pack_kernels.h): in
+// The source stores its bottom row first (or, where its header says so, its
+// top row); output row r comes from source row height - 1 - r, so the packed
+// frame starts with the top row. The frame packer of the kernel table walks
+// the rows so (each_row, pixel_pack_kernels.h): in
 // each, a vector loop does whole chunks of pixels and hands the rest of the
 // row to the plain loop below.
 #include "pixel_pack.h"
@@ -67,37 +68,28 @@ struct GrayPlain {
 
 }  // namespace
 
-void pack_color_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                          std::size_t readable, const WordFormat& format)
+void pack_color_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                          std::size_t readable, bool top_first, const WordFormat& format)
 {
-    rows_in_format<ColorPlain, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
+    rows_in_format<ColorPlain, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
-void pack_gray_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                         std::size_t readable, const WordFormat& format)
+void pack_gray_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                         std::size_t readable, bool top_first, const WordFormat& format)
 {
-    rows_in_format<GrayPlain, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, format);
+    rows_in_format<GrayPlain, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
-namespace {
-
-void pack_frame(RowPacker pack_rows, const WordFormat& format)
+void pack_frame(const SourceFrame& frame)
 {
     if (video_pixel_count() == 0) {
         return;  // not even a walk over 2^31 empty rows
     }
-    pack_rows(input_buffer + TGA_HEADER_SIZE, output_buffer, static_cast<std::size_t>(video_width),
-              static_cast<std::size_t>(video_height), INPUT_BUFFER_SIZE - TGA_HEADER_SIZE, format);
-}
-
-}  // namespace
-
-void pack_color_frame()
-{
-    pack_frame(kernels().pack_color_row, color_word_format);
-}
-
-void pack_gray_frame()
-{
-    pack_frame(kernels().pack_gray_row, gray_word_format);
+    const bool gray = frame.kind == FrameKind::gray;
+    WordFormat format = gray ? gray_word_format : color_word_format;
+    // Red stored where blue is: the other channel order of the same format.
+    format.blue_high = format.blue_high != frame.red_first;
+    const FramePacker pack = gray ? kernels().pack_gray_frame : kernels().pack_color_frame;
+    pack(frame.pixels, output_buffer, static_cast<std::size_t>(video_width), static_cast<std::size_t>(video_height),
+         frame.readable, frame.top_first, format);
 }

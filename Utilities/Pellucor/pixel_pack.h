@@ -1,8 +1,8 @@
 // Pixel packers: source pixels to 16-bit words.
 #pragma once
 
-// Pack the pixels of input_buffer into output_buffer, top row first:
-// 2 * width * height bytes, in color_word_format or gray_word_format.
-// Expect a frame that passed check_frame.
-void pack_color_frame();
-void pack_gray_frame();
+#include "frame_store.h"
+
+// Packs the frame into output_buffer, top row first: 2 * width * height
+// bytes, in color_word_format or gray_word_format by the frame's kind.
+void pack_frame(const SourceFrame& frame);

@@ -1,4 +1,4 @@
-// The row packers of the kernel table, and the byte form of the word formats
+// The frame packers of the kernel table, and the byte form of the word formats
 // that the vector loops compute.
 #pragma once
 
@@ -9,10 +9,10 @@
 #include "vector_path.h"
 
 // The plain loops: the reference, and the tail of every vector loop.
-void pack_color_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                          std::size_t readable, const WordFormat& format);
-void pack_gray_row_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                         std::size_t readable, const WordFormat& format);
+void pack_color_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                          std::size_t readable, bool top_first, const WordFormat& format);
+void pack_gray_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                         std::size_t readable, bool top_first, const WordFormat& format);
 
 // The tail of a vector loop: the pixels from done on, by the plain loop.
 // Rows of whole chunks, the common case, skip the call.
@@ -20,7 +20,7 @@ inline void finish_color_row(const std::uint8_t* source, std::uint8_t* packed, s
                              const WordFormat& format)
 {
     if (done < width) {
-        pack_color_row_plain(source + COLOR_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0,
+        pack_color_frame_plain(source + COLOR_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0, false,
                              format);
     }
 }
@@ -29,21 +29,26 @@ inline void finish_gray_row(const std::uint8_t* source, std::uint8_t* packed, st
                             const WordFormat& format)
 {
     if (done < width) {
-        pack_gray_row_plain(source + GRAY_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0,
+        pack_gray_frame_plain(source + GRAY_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0, false,
                             format);
     }
 }
 
 #ifdef PELLUCOR_X86
-void pack_color_row_ssse3(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, const WordFormat&);
-void pack_color_row_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, const WordFormat&);
-void pack_color_row_avx512(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t,
-                           const WordFormat&);
-void pack_gray_row_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, const WordFormat&);
+void pack_color_frame_ssse3(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
+                             const WordFormat&);
+void pack_color_frame_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
+                             const WordFormat&);
+void pack_color_frame_avx512(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
+                             const WordFormat&);
+void pack_gray_frame_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
+                             const WordFormat&);
 #endif
 #ifdef PELLUCOR_NEON
-void pack_color_row_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, const WordFormat&);
-void pack_gray_row_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, const WordFormat&);
+void pack_color_frame_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
+                             const WordFormat&);
+void pack_gray_frame_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
+                             const WordFormat&);
 #endif
 
 // The word's two bytes from the high channel H, green G and the low channel L
@@ -65,16 +70,17 @@ constexpr unsigned FIELD_MASK = 0xF8;  // the top 5 bits of a channel
 constexpr unsigned FIELD_SHIFT = 3;    // a channel's top 5 bits as a field
 constexpr unsigned LOW_FIELD = 0x1F;
 
-// Runs Loop::row on each row, output row r from source row height - 1 - r,
+// Runs Loop::row on each row, output row r from source row height - 1 - r
+// (from source row r where the rows lie top first),
 // with the format's green bits and byte order as constants: each vector loop
 // compiles once for each of the four, and the format is looked at once a
 // frame, not once a row.
 template <typename Loop, std::size_t PIXEL_SIZE, unsigned GREEN_BITS, bool HIGH_FIRST>
 void each_row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-              std::size_t readable, const WordFormat& format)
+              std::size_t readable, bool top_first, const WordFormat& format)
 {
     for (std::size_t row = 0; row < height; ++row) {
-        const std::size_t offset = (height - 1 - row) * width * PIXEL_SIZE;
+        const std::size_t offset = (top_first ? row : height - 1 - row) * width * PIXEL_SIZE;
         Loop::template row<GREEN_BITS, HIGH_FIRST>(source + offset, packed + row * width * PACKED_PIXEL_SIZE, width,
                                                    readable - offset, format);
     }
@@ -82,13 +88,13 @@ void each_row(const std::uint8_t* source, std::uint8_t* packed, std::size_t widt
 
 template <typename Loop, std::size_t PIXEL_SIZE>
 void rows_in_format(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                    std::size_t readable, const WordFormat& format)
+                    std::size_t readable, bool top_first, const WordFormat& format)
 {
     if (format.green_bits == 6) {
-        format.big_endian ? each_row<Loop, PIXEL_SIZE, 6, true>(source, packed, width, height, readable, format)
-                          : each_row<Loop, PIXEL_SIZE, 6, false>(source, packed, width, height, readable, format);
+        format.big_endian ? each_row<Loop, PIXEL_SIZE, 6, true>(source, packed, width, height, readable, top_first, format)
+                          : each_row<Loop, PIXEL_SIZE, 6, false>(source, packed, width, height, readable, top_first, format);
     } else {
-        format.big_endian ? each_row<Loop, PIXEL_SIZE, 5, true>(source, packed, width, height, readable, format)
-                          : each_row<Loop, PIXEL_SIZE, 5, false>(source, packed, width, height, readable, format);
+        format.big_endian ? each_row<Loop, PIXEL_SIZE, 5, true>(source, packed, width, height, readable, top_first, format)
+                          : each_row<Loop, PIXEL_SIZE, 5, false>(source, packed, width, height, readable, top_first, format);
     }
 }

@@ -295,28 +295,28 @@ struct GrayAvx2 {
 
 }  // namespace
 
-void pack_color_row_ssse3(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                          std::size_t readable, const WordFormat& format)
+void pack_color_frame_ssse3(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                          std::size_t readable, bool top_first, const WordFormat& format)
 {
-    rows_in_format<ColorSsse3, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
+    rows_in_format<ColorSsse3, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
-void pack_color_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                         std::size_t readable, const WordFormat& format)
+void pack_color_frame_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                         std::size_t readable, bool top_first, const WordFormat& format)
 {
-    rows_in_format<ColorAvx2, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
+    rows_in_format<ColorAvx2, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
-void pack_color_row_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                           std::size_t readable, const WordFormat& format)
+void pack_color_frame_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                           std::size_t readable, bool top_first, const WordFormat& format)
 {
-    rows_in_format<ColorAvx512, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, format);
+    rows_in_format<ColorAvx512, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
-void pack_gray_row_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                        std::size_t readable, const WordFormat& format)
+void pack_gray_frame_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                        std::size_t readable, bool top_first, const WordFormat& format)
 {
-    rows_in_format<GrayAvx2, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, format);
+    rows_in_format<GrayAvx2, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
 #endif

@@ -37,8 +37,9 @@ constexpr std::size_t SHORT_RUN_PIXELS = PART_BYTES / COLOR_PIXEL_SIZE;
 constexpr std::size_t LONGEST_PACKET = 1 + COLOR_PIXEL_SIZE * RLE_MAX_COUNT;
 constexpr std::size_t LONGEST_WRITE = COLOR_PIXEL_SIZE * RLE_MAX_COUNT;
 
-static_assert(SCRATCH_BUFFER_SIZE >= INPUT_BUFFER_SIZE + LONGEST_WRITE);
-static_assert(TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * MAX_VIDEO_PIXELS + LONGEST_WRITE <= INPUT_BUFFER_SIZE);
+// scratch_buffer has BUFFER_SLACK bytes more than input_buffer, which has as
+// many past the largest decoded frame of its size.
+static_assert(BUFFER_SLACK >= LONGEST_WRITE);
 
 // bytes rounded up to whole units
 constexpr std::size_t in_whole(std::size_t bytes, std::size_t unit)
@@ -221,12 +222,12 @@ template <typename ChunkSet>
 RleCursor decode_unchecked(RleCursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit)
 {
     while (at.read < read_limit && at.write < write_limit) {
-        const std::uint8_t packet = *at.read;
-        const std::size_t count = (packet & RLE_COUNT_MASK) + 1u;
-        if (static_cast<std::uint8_t>(packet - RLE_RUN_BIT) < SHORT_RUN_PIXELS) [[likely]] {
+        const PacketHeader packet = packet_header(*at.read);
+        const std::size_t count = packet.count;
+        if (packet.run && count <= SHORT_RUN_PIXELS) [[likely]] {
             ChunkSet::short_run(at.write, at.read + 1);
             at.read += 1 + COLOR_PIXEL_SIZE;
-        } else if (packet & RLE_RUN_BIT) {
+        } else if (packet.run) {
             fill_run<ChunkSet>(at.write, at.read + 1, count);
             at.read += 1 + COLOR_PIXEL_SIZE;
         } else {

@@ -1,18 +1,18 @@
-// RLE decoder for TGA image type 10 (24-bit color).
+// RLE decoder for TGA image types 9, 10 and 11.
 //
-// The pixel data after the 18-byte header is a sequence of packets, each led
-// by one header byte:
-//   1ccccccc  run packet: one pixel (blue, green, red), repeated c + 1 times
-//   0ccccccc  raw packet: c + 1 pixels follow, 3 bytes each
-// Packets may cross rows. A packet that reaches past the last pixel of the
-// frame is cut there; a cut run still consumes its pixel. Bytes after the last
-// pixel (a footer, say) are ignored.
+// The pixel data is a sequence of packets, each led by one header byte:
+//   1ccccccc  run packet: one pixel, repeated c + 1 times
+//   0ccccccc  raw packet: c + 1 pixels follow
+// A pixel is the frame's own size: 1 to 4 bytes (3 for 24-bit color, blue,
+// green, red). Packets may cross rows. A packet that reaches past the last
+// pixel of the frame is cut there; a cut run still consumes its pixel. Bytes
+// after the last pixel (a footer, say) are ignored.
 //
-// The packets are first moved to scratch_buffer; the pixels are then decoded
-// from there straight behind the header in input_buffer, where the packers
-// expect an uncompressed frame. While neither the packets nor the frame are
-// near their end, the kernel table's unchecked loop decodes; the rest goes
-// packet by packet with every check, as the reference decoder does.
+// 24-bit color frames, the common case, go through the kernel table: the
+// packets are first moved to scratch_buffer; the pixels are then decoded
+// from there straight behind the header in input_buffer. While neither the
+// packets nor the frame are near their end, the kernel table's unchecked
+// loop decodes; the rest goes packet by packet with every check.
 #include "rle_decode.h"
 
 #include <algorithm>
@@ -34,36 +34,62 @@ struct Packet {
 
 // Reads the packet that starts at packets, of which bytes_left are there;
 // false when they end inside the part of it that the frame needs.
-bool read_packet(const std::uint8_t* packets, std::size_t bytes_left, std::size_t pixels_left, Packet& packet)
+bool read_packet(const std::uint8_t* packets, std::size_t bytes_left, std::size_t pixels_left,
+                 std::size_t pixel_size, Packet& packet)
 {
     if (bytes_left == 0) {
         return false;
     }
-    const std::uint8_t header = packets[0];
-    const std::size_t length = (header & RLE_COUNT_MASK) + 1u;
-    packet.run = (header & RLE_RUN_BIT) != 0;
-    packet.count = std::min(length, pixels_left);
-    packet.size = 1 + COLOR_PIXEL_SIZE * (packet.run ? 1 : length);
+    const PacketHeader header = packet_header(packets[0]);
+    packet.run = header.run;
+    packet.count = std::min(header.count, pixels_left);
+    packet.size = 1 + pixel_size * (packet.run ? 1 : header.count);
     // A cut raw packet ends the frame: it needs only the pixels it gives.
-    return bytes_left - 1 >= COLOR_PIXEL_SIZE * (packet.run ? 1 : packet.count);
+    return bytes_left - 1 >= pixel_size * (packet.run ? 1 : packet.count);
 }
 
 }  // namespace
 
 bool decode_rle_reference(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
-                          std::uint8_t* pixels)
+                          std::uint8_t* pixels, std::size_t pixel_size)
 {
     std::size_t at = 0;
     for (std::size_t done = 0; done < pixel_count;) {
         Packet packet {};
-        if (!read_packet(packets + at, packet_bytes - at, pixel_count - done, packet)) {
+        if (!read_packet(packets + at, packet_bytes - at, pixel_count - done, pixel_size, packet)) {
             return false;
         }
         for (std::size_t i = 0; i < packet.count; ++i, ++done) {
-            const std::uint8_t* pixel = packets + at + 1 + (packet.run ? 0 : COLOR_PIXEL_SIZE * i);
-            std::memcpy(pixels + COLOR_PIXEL_SIZE * done, pixel, COLOR_PIXEL_SIZE);
+            const std::uint8_t* pixel = packets + at + 1 + (packet.run ? 0 : pixel_size * i);
+            std::memcpy(pixels + pixel_size * done, pixel, pixel_size);
         }
         at += packet.size;  // past the packets only after a cut packet, which ends the frame
+    }
+    return true;
+}
+
+bool decode_rle_pixels(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
+                       std::size_t pixel_size, std::uint8_t* pixels)
+{
+    std::size_t at = 0;
+    for (std::size_t done = 0; done < pixel_count;) {
+        Packet packet {};
+        if (!read_packet(packets + at, packet_bytes - at, pixel_count - done, pixel_size, packet)) {
+            return false;
+        }
+        const std::uint8_t* source = packets + at + 1;
+        std::uint8_t* target = pixels + pixel_size * done;
+        if (!packet.run) {
+            std::memcpy(target, source, pixel_size * packet.count);
+        } else if (pixel_size == 1) {
+            std::memset(target, source[0], packet.count);
+        } else {
+            for (std::size_t i = 0; i < packet.count; ++i) {
+                std::memcpy(target + pixel_size * i, source, pixel_size);
+            }
+        }
+        done += packet.count;
+        at += packet.size;
     }
     return true;
 }
@@ -73,17 +99,18 @@ RleCursor decode_packets(RleCursor at, const std::uint8_t* read_limit, const std
     return decode_unchecked<Chunks>(at, read_limit, write_limit);
 }
 
-bool decompress_rle_frame(std::size_t bytes_read)
+bool decompress_rle_frame(std::size_t bytes_read, std::size_t data_offset)
 {
-    const std::size_t end = std::min(bytes_read, INPUT_BUFFER_SIZE);
-    if (end < TGA_HEADER_SIZE) {
+    const std::size_t end = std::min(bytes_read, input_buffer_size);
+    if (end < data_offset || data_offset < TGA_HEADER_SIZE) {
         return false;
     }
-    // check_frame has bounded the pixel count by MAX_VIDEO_PIXELS, for which
-    // input_buffer has room.
+    // The frame store holds a frame of this many pixels with LONGEST_WRITE to
+    // spare in input_buffer, and every packet with as much to spare in
+    // scratch_buffer (rle_chunks.h).
     const std::size_t frame_end = TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * video_pixel_count();
-    const std::size_t packet_bytes = end - TGA_HEADER_SIZE;
-    std::memcpy(scratch_buffer, input_buffer + TGA_HEADER_SIZE, packet_bytes);
+    const std::size_t packet_bytes = end - data_offset;
+    std::memcpy(scratch_buffer, input_buffer + data_offset, packet_bytes);
     std::size_t read_at = 0;
     std::size_t write_at = TGA_HEADER_SIZE;
 
@@ -102,7 +129,7 @@ bool decompress_rle_frame(std::size_t bytes_read)
     while (write_at < frame_end) {
         Packet packet {};
         if (!read_packet(scratch_buffer + read_at, packet_bytes - read_at, (frame_end - write_at) / COLOR_PIXEL_SIZE,
-                         packet)) {
+                         COLOR_PIXEL_SIZE, packet)) {
             return false;
         }
         const std::uint8_t* source = scratch_buffer + read_at + 1;

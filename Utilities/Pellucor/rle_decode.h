@@ -1,9 +1,11 @@
-// RLE decoder for TGA image type 10 (24-bit color).
+// RLE decoder for TGA image types 9, 10 and 11: pixels of 1 to 4 bytes, and
+// the vector kernels for 3-byte color pixels.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "frame_store.h"
 #include "vector_path.h"
 
 // A packet's header byte: 1ccccccc run, 0ccccccc raw, c + 1 pixels.
@@ -11,17 +13,33 @@ constexpr std::uint8_t RLE_RUN_BIT = 0x80;
 constexpr std::uint8_t RLE_COUNT_MASK = 0x7F;
 constexpr std::size_t RLE_MAX_COUNT = RLE_COUNT_MASK + 1;
 
-// Decodes the RLE pixel data of input_buffer (bytes_read of it are valid),
-// using scratch_buffer as its work area, so that afterwards input_buffer
-// holds the unchanged header and the plain pixels. Returns false when the
-// data ends before every pixel of the frame is decoded; the pixels in
-// input_buffer are then not to be used.
-bool decompress_rle_frame(std::size_t bytes_read);
+struct PacketHeader {
+    bool run;
+    std::size_t count;  // 1 to RLE_MAX_COUNT pixels
+};
 
-// The reference decoder, a pixel at a time: decodes packet_bytes of packets
-// into pixel_count pixels of 3 bytes. False when the packets end first.
+constexpr PacketHeader packet_header(std::uint8_t byte)
+{
+    return {(byte & RLE_RUN_BIT) != 0, (byte & RLE_COUNT_MASK) + 1u};
+}
+
+// Decodes the RLE packets of 3-byte color pixels that start at data_offset
+// in input_buffer (bytes_read of it are valid), using scratch_buffer as its
+// work area, so that afterwards the plain pixels follow the header in
+// input_buffer, from TGA_HEADER_SIZE on. Returns false when the data ends
+// before every pixel of the frame is decoded; the pixels in input_buffer are
+// then not to be used.
+bool decompress_rle_frame(std::size_t bytes_read, std::size_t data_offset = TGA_HEADER_SIZE);
+
+// Decodes packet_bytes of packets into pixel_count pixels of pixel_size
+// bytes, a packet at a time. False when the packets end first.
+bool decode_rle_pixels(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
+                       std::size_t pixel_size, std::uint8_t* pixels);
+
+// The reference decoder, a pixel at a time, for the tests: the same as
+// decode_rle_pixels.
 bool decode_rle_reference(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
-                          std::uint8_t* pixels);
+                          std::uint8_t* pixels, std::size_t pixel_size = COLOR_PIXEL_SIZE);
 
 // The kernels of the kernel table (PacketDecoder): 16-byte parts, and on
 // x86-64 with AVX2, 32-byte parts.

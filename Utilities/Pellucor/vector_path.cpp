@@ -30,15 +30,15 @@ namespace {
 // The gray packer of avx512 is the avx2 one (pixel_pack_x86.cpp says why);
 // that of ssse3 is the plain loop, which compilers vectorize with SSE2.
 constexpr Kernels KERNEL_TABLE[] = {
-    {VectorPath::avx512, "avx512", PELLUCOR_X86_KERNEL(pack_color_row_avx512),
-     PELLUCOR_X86_KERNEL(pack_gray_row_avx2), PELLUCOR_X86_KERNEL(decode_packets_avx2)},
-    {VectorPath::avx2, "avx2", PELLUCOR_X86_KERNEL(pack_color_row_avx2), PELLUCOR_X86_KERNEL(pack_gray_row_avx2),
+    {VectorPath::avx512, "avx512", PELLUCOR_X86_KERNEL(pack_color_frame_avx512),
+     PELLUCOR_X86_KERNEL(pack_gray_frame_avx2), PELLUCOR_X86_KERNEL(decode_packets_avx2)},
+    {VectorPath::avx2, "avx2", PELLUCOR_X86_KERNEL(pack_color_frame_avx2), PELLUCOR_X86_KERNEL(pack_gray_frame_avx2),
      PELLUCOR_X86_KERNEL(decode_packets_avx2)},
-    {VectorPath::ssse3, "ssse3", PELLUCOR_X86_KERNEL(pack_color_row_ssse3), PELLUCOR_X86_KERNEL(pack_gray_row_plain),
+    {VectorPath::ssse3, "ssse3", PELLUCOR_X86_KERNEL(pack_color_frame_ssse3), PELLUCOR_X86_KERNEL(pack_gray_frame_plain),
      PELLUCOR_X86_KERNEL(decode_packets)},
-    {VectorPath::neon, "neon", PELLUCOR_NEON_KERNEL(pack_color_row_neon), PELLUCOR_NEON_KERNEL(pack_gray_row_neon),
+    {VectorPath::neon, "neon", PELLUCOR_NEON_KERNEL(pack_color_frame_neon), PELLUCOR_NEON_KERNEL(pack_gray_frame_neon),
      PELLUCOR_NEON_KERNEL(decode_packets)},
-    {VectorPath::plain, "plain", pack_color_row_plain, pack_gray_row_plain, decode_packets},
+    {VectorPath::plain, "plain", pack_color_frame_plain, pack_gray_frame_plain, decode_packets},
 };
 #undef PELLUCOR_X86_KERNEL
 #undef PELLUCOR_NEON_KERNEL
@@ -109,7 +109,7 @@ std::span<const Kernels> kernel_table()
 
 bool vector_path_available(VectorPath path)
 {
-    return row_of(path).pack_color_row != nullptr && processor_has(path);
+    return row_of(path).pack_color_frame != nullptr && processor_has(path);
 }
 
 bool use_vector_path(VectorPath path)

@@ -8,38 +8,14 @@
 
 #include "word_format.h"
 
-#if defined(__x86_64__) || defined(_M_X64)
-#define PELLUCOR_X86 1
-#elif defined(__aarch64__) || defined(_M_ARM64)
-#define PELLUCOR_NEON 1
-#endif
+#include "processor.h"
 
-// Marks a function that uses an instruction set beyond the build's baseline;
-// PELLUCOR_TARGET_FLAT also inlines everything it calls, so that templates
-// and helpers compile for that instruction set too. MSVC needs neither.
-#if defined(PELLUCOR_X86) && (defined(__GNUC__) || defined(__clang__))
-#define PELLUCOR_TARGET(features) __attribute__((target(features)))
-#define PELLUCOR_TARGET_FLAT(features) __attribute__((target(features), flatten))
-#else
-#define PELLUCOR_TARGET(features)
-#define PELLUCOR_TARGET_FLAT(features)
-#endif
-
-// Inlined into every loop that calls it, however many there are.
-#if defined(__GNUC__) || defined(__clang__)
-#define PELLUCOR_INLINE __attribute__((always_inline)) inline
-#elif defined(_MSC_VER)
-#define PELLUCOR_INLINE __forceinline
-#else
-#define PELLUCOR_INLINE inline
-#endif
-
-// Packs height rows of width pixels, which lie bottom row first from source
-// on, into words at packed, top row first. readable is how many bytes from
-// source on lie inside input_buffer: a vector loop may load past a row's last
-// pixel, never past that.
-using RowPacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                           std::size_t readable, const WordFormat& format);
+// Packs a frame of height rows of width pixels, which lie from source on,
+// bottom row first (top row first where top_first), into words at packed,
+// top row first. readable is how many bytes from source on lie inside the
+// buffer: a vector loop may load past a row's last pixel, never past that.
+using FramePacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
+                             std::size_t height, std::size_t readable, bool top_first, const WordFormat& format);
 
 struct RleCursor {
     const std::uint8_t* read;
@@ -56,8 +32,8 @@ struct Kernels {
     VectorPath path;
     const char* name;
     // nullptr where the build has no such loop
-    RowPacker pack_color_row;
-    RowPacker pack_gray_row;
+    FramePacker pack_color_frame;
+    FramePacker pack_gray_frame;
     PacketDecoder decode_packets;
 };
 

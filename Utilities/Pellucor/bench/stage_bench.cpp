@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_input.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
@@ -94,7 +95,8 @@ void pack(benchmark::State& state, const Kernels& path, Size size, bool gray, co
     fill_random(input_bytes);
     const double copy = memcpy_seconds(input_bytes);
     for (auto _ : state) {
-        gray ? pack_gray_frame() : pack_color_frame();
+        pack_frame({input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE,
+                    gray ? FrameKind::gray : FrameKind::color, false, false});
         benchmark::DoNotOptimize(output_buffer);
         benchmark::ClobberMemory();
     }
@@ -131,7 +133,7 @@ using Frame = std::vector<std::uint8_t>;
 Frame make_rle_frame(const Mix& mix, std::size_t pixels)
 {
     std::mt19937 random(11);
-    Frame file(INPUT_BUFFER_SIZE);
+    Frame file(input_buffer_size);
     file[TGA_TYPE_OFFSET] = TGA_TYPE_RLE_COLOR;
     std::size_t at = TGA_HEADER_SIZE;
     for (std::size_t left = pixels; left > 0;) {
@@ -197,7 +199,7 @@ std::vector<Frame> read_frames(const char* path)
     for (const auto& name : names) {
         std::ifstream file(name, std::ios::binary);
         Frame frame((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        const bool rle = frame.size() > TGA_HEADER_SIZE && frame.size() <= INPUT_BUFFER_SIZE &&
+        const bool rle = frame.size() > TGA_HEADER_SIZE && frame.size() <= input_buffer_size &&
                          frame[TGA_TYPE_OFFSET] == TGA_TYPE_RLE_COLOR;
         if (rle && (frames.empty() || std::equal(frame.begin() + TGA_WIDTH_OFFSET, frame.begin() + TGA_SIZE_END,
                                                  frames[0].begin() + TGA_WIDTH_OFFSET))) {
@@ -247,6 +249,10 @@ std::vector<const Kernels*> decoder_paths()
 // frames of PELLUCOR_BENCH_FRAME.
 int main(int argc, char** argv)
 {
+    // Buffers for the largest frame; each benchmark sets its own size.
+    if (!reserve_frame_store(4096, 4096)) {
+        return 1;
+    }
     const Kernels& best = kernels();
     for (const bool gray : {false, true}) {
         const char* stage = gray ? "pack_gray_frame/" : "pack_color_frame/";

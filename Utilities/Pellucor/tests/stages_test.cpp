@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame_input.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
@@ -22,6 +23,29 @@ void PrintTo(const Kernels& kernels, std::ostream* out)
 }
 
 namespace {
+
+// Buffers for the largest frame, reserved once for every test.
+class FrameStore : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_TRUE(reserve_frame_store(4096, 4096)); }
+};
+const auto* const frame_store = ::testing::AddGlobalTestEnvironment(new FrameStore);
+
+// An uncompressed frame as read, in the packers' layout already.
+SourceFrame read_frame(FrameKind kind)
+{
+    return {input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE, kind, false, false};
+}
+
+void pack_color_frame()
+{
+    pack_frame(read_frame(FrameKind::color));
+}
+
+void pack_gray_frame()
+{
+    pack_frame(read_frame(FrameKind::gray));
+}
 
 void load(const Bytes& file, int width, int height)
 {
@@ -186,7 +210,7 @@ TEST_P(Kernel, PackersMatchReferenceInEveryFormat)
     constexpr int MAX_WIDTH = 130, HEIGHT = 2;
     constexpr std::uint8_t UNTOUCHED = 0xA5;
     fill_pseudo_random(input_buffer, TGA_HEADER_SIZE + COLOR_PIXEL_SIZE * MAX_WIDTH * HEIGHT);
-    std::uint8_t* buffer_end = input_buffer + INPUT_BUFFER_SIZE;
+    std::uint8_t* buffer_end = input_buffer + input_buffer_size;
     fill_pseudo_random(buffer_end - COLOR_PIXEL_SIZE * MAX_WIDTH, COLOR_PIXEL_SIZE * MAX_WIDTH);
     for (const WordFormat& format : WORD_FORMATS) {
         for (const bool gray : {false, true}) {
@@ -207,8 +231,8 @@ TEST_P(Kernel, PackersMatchReferenceInEveryFormat)
                 ASSERT_EQ(packed(expected.size() / PACKED_PIXEL_SIZE), expected);
 
                 const std::uint8_t* last_row = buffer_end - pixel_size * w;
-                const RowPacker pack_rows = gray ? GetParam().pack_gray_row : GetParam().pack_color_row;
-                pack_rows(last_row, output_buffer, w, 1, pixel_size * w, format);
+                const FramePacker pack_rows = gray ? GetParam().pack_gray_frame : GetParam().pack_color_frame;
+                pack_rows(last_row, output_buffer, w, 1, pixel_size * w, false, format);
                 ASSERT_EQ(packed(w), reference_row(last_row, w, gray, format));
             }
         }
