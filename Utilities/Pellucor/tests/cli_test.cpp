@@ -91,7 +91,7 @@ int spawn(const std::vector<std::string>& command, const fs::path& console)
 }
 #else
 // Where the child's standard output goes; standard error is the console.
-enum class Stdout { CONSOLE, FILE, CLOSED, BROKEN_PIPE };
+enum class Stdout { CONSOLE, FILE, APPEND, CLOSED, BROKEN_PIPE };
 
 pid_t start(const std::vector<std::string>& command, const fs::path& console, Stdout out = Stdout::CONSOLE,
             const fs::path& out_file = {})
@@ -102,6 +102,7 @@ pid_t start(const std::vector<std::string>& command, const fs::path& console, St
     int broken[2] = {-1, -1};
     if (out == Stdout::CONSOLE) posix_spawn_file_actions_adddup2(&actions, 2, 1);
     if (out == Stdout::FILE) posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out == Stdout::APPEND) posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_APPEND, 0644);
     if (out == Stdout::CLOSED) posix_spawn_file_actions_addclose(&actions, 1);
     if (out == Stdout::BROKEN_PIPE && pipe(broken) == 0) {
         close(broken[0]);  // nobody reads: every write fails
@@ -205,6 +206,28 @@ protected:
         result.console = lf;
 #endif
         return result;
+    }
+    // Runs with a failure injected by the fault shim (PELLUCOR_FAULT); false,
+    // with the case reported skipped, where the platform has no shim.
+    bool run_with_fault(const std::string& fault, const std::vector<std::string>& args, Result& result) const
+    {
+        const std::string shim = PELLUCOR_FAULT_SHIM;
+        if (shim.empty()) {
+            std::printf("[ SKIPPED  ] fault %s: no LD_PRELOAD shim on this platform\n", fault.c_str());
+            return false;
+        }
+#ifndef _WIN32
+        const char* sanitizer = std::getenv("ASAN_OPTIONS");
+        const std::string before = sanitizer != nullptr ? sanitizer : "";
+        setenv("PELLUCOR_FAULT", fault.c_str(), 1);
+        setenv("LD_PRELOAD", shim.c_str(), 1);
+        setenv("ASAN_OPTIONS", (before + ":verify_asan_link_order=0").c_str(), 1);
+        result = run(args);
+        unsetenv("PELLUCOR_FAULT");
+        unsetenv("LD_PRELOAD");
+        before.empty() ? unsetenv("ASAN_OPTIONS") : setenv("ASAN_OPTIONS", before.c_str(), 1);
+#endif
+        return true;
     }
     // Runs the picture's geometry over frames first..last into out.
     Result run_picture(int first, int last) const
@@ -352,6 +375,99 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
     }
 }
 
+// A run that fails before its first frame is written leaves the output as
+// it was, and removes one it created: here the first frame is missing or
+// broken, or a typo after an option makes a frame the output.
+TEST_F(Cli, FailureBeforeTheFirstFrameLeavesTheOutput)
+{
+    const fs::path start = fs::current_path();
+    fs::current_path(dir);
+    const Bytes still = color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT);
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string output;  // what the run takes as its output, in dir
+        int status;
+        std::string console;
+        std::string fault = "";
+    };
+    const std::string missing = BANNER + frame_line(1, "Could not open input file f%d.tga\n");
+    const Case cases[] = {
+        {"missing first frame", {"f%d.tga", "out.raw", "1", "3", "3", "2"}, "out.raw", 3, missing},
+        {"first frame of another size", {"still.tga", "out.raw", "1", "3", "2", "3"}, "out.raw", 3,
+         BANNER + frame_line(1, "Input file still.tga is 3x2, not 2x3\n")},
+        {"pellucor -- still.tga out.raw 1 100 4", {"--", "still.tga", "out.raw", "1", "100", "4"}, "still.tga", 3,
+         BANNER + frame_line(0, "Could not open input file --\n")},
+        {"pellucor --format rgb565be still.tga out.raw 1 100", {"--format", "rgb565be", "still.tga", "out.raw", "1", "100"},
+         "rgb565be", 3, BANNER + frame_line(0, "Could not open input file --format\n")},
+        {"status of the output cannot be read", {"still.tga", "out.raw", "1", "1", "3", "2"}, "out.raw", 2,
+         BANNER + "Could not open output file out.raw\n", "fstat:out.raw"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool existed : {false, true}) {
+            write("still.tga", still);
+            fs::remove("out.raw");
+            fs::remove("rgb565be");
+            const Bytes before = c.output == "still.tga" ? still : Bytes {1, 2, 3};
+            if (existed || c.output == "still.tga") write(c.output, before);
+            Result r {};
+            if (c.fault.empty()) {
+                r = run(c.args);
+            } else if (!run_with_fault(c.fault, c.args, r)) {
+                continue;
+            }
+            EXPECT_EQ(r.console, c.console);
+            EXPECT_EQ(r.status, c.status);
+            EXPECT_EQ(fs::exists(c.output), existed || c.output == "still.tga");
+            if (fs::exists(c.output)) {
+                EXPECT_EQ(read(c.output), before);
+            }
+        }
+    }
+    fs::current_path(start);
+}
+
+// The output through a link to nothing: its target is made where its folder
+// is, as the shell's > makes it; the run never spins on the link.
+TEST_F(Cli, OutputThroughALinkToNothing)
+{
+    frame(1, color_tga(PICTURE, 3, 2));
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links;  // name, target, in dir
+        std::string made;                                        // the file the frames go to
+    };
+    const Case cases[] = {
+        {"target in a folder that exists", {{"link.raw", "made.raw"}}, "made.raw"},
+        {"a link to a link to nothing", {{"link.raw", "second.raw"}, {"second.raw", "made.raw"}}, "made.raw"},
+        {"target in no folder", {{"link.raw", "no/made.raw"}}, ""},
+        {"a loop of links", {{"link.raw", "second.raw"}, {"second.raw", "link.raw"}}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            for (const auto& [name, target] : c.links) {
+                fs::remove(dir / name);
+                fs::create_symlink(target, dir / name);
+            }
+        } catch (const fs::filesystem_error& error) {
+            std::printf("[ SKIPPED  ] %s: %s\n", c.name, error.what());  // no links on this file system
+            continue;
+        }
+        fs::remove(dir / "made.raw");
+        const std::string link = (dir / "link.raw").string();
+        const Result r = run({pattern, link, "1", "1", "3", "2"});
+        if (c.made.empty()) {
+            EXPECT_EQ(r.console, BANNER + "Could not open output file " + link + "\n");
+            EXPECT_EQ(r.status, 2);
+        } else {
+            EXPECT_EQ(r.status, 0) << r.console;
+            EXPECT_EQ(read(dir / c.made), PICTURE_WORDS);
+        }
+    }
+}
+
 // Every word format, on the picture's color frame and gray frame: the words,
 // written out by hand.
 struct FormatWords {
@@ -454,6 +570,7 @@ TEST_F(Cli, OutputThatIsAFrameIsRefused)
         Gap gap;
         std::string first, last;
         int refused;                  // the frame named in the message; 0: the run converts
+        std::string fault = "";       // injected by the fault shim
     };
     const Case cases[] = {
         {"named like a frame", "f%d.tga", "f3.tga", NONE, NO_GAP, "1", "4", 3},
@@ -469,6 +586,10 @@ TEST_F(Cli, OutputThatIsAFrameIsRefused)
         {"not there yet, named like a missing frame", "f%d.tga", "f3.tga", NONE, MISSING, "1", "4", 3},
         {"huge last, after a gap", "f%d.tga", "f5.tga", NONE, MISSING, "1", "2147483647", 5},
         {"huge last, zero-filled", "f%03d.tga", "f005.tga", NONE, NO_GAP, "1", "2147483647", 5},
+        // 100% is a link to the folder: %% there is a plain percent sign, and
+        // the folder is listed, not the range walked.
+        {"percent sign in the folder", "100%%/f%d.tga", "f5.tga", NONE, MISSING, "1", "2147483647", 5},
+        {"listing fails partway", "f%d.tga", "f3.tga", NONE, NO_GAP, "1", "4", 3, "readdir:0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -482,13 +603,20 @@ TEST_F(Cli, OutputThatIsAFrameIsRefused)
             if (c.gap == DANGLING) fs::create_symlink(dir / "nowhere", frame_path(3));
             if (c.link == SYMLINK) fs::create_symlink(dir / "f2.tga", dir / c.output);
             if (c.link == HARD_LINK) fs::create_hard_link(dir / "f2.tga", dir / c.output);
+            fs::create_directory_symlink(dir, dir / "100%");
         } catch (const fs::filesystem_error& error) {
             std::printf("[ SKIPPED  ] %s: %s\n", c.name, error.what());  // no links on this file system
             continue;
         }
         const std::string output = dir.string() + SEPARATOR + c.output;
         const bool existed = fs::exists(fs::symlink_status(output));
-        const Result r = run({(dir / c.pattern).string(), output, c.first, c.last, "3", "2"});
+        const std::vector<std::string> args = {(dir / c.pattern).string(), output, c.first, c.last, "3", "2"};
+        Result r {};
+        if (c.fault.empty()) {
+            r = run(args);
+        } else if (!run_with_fault(c.fault, args, r)) {
+            continue;
+        }
         if (c.refused == 0) {
             EXPECT_EQ(r.status, 0) << r.console;
         } else {
@@ -516,6 +644,7 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
         std::map<int, Bytes> frames;
         bool directory;  // frame 2 is a directory
         std::string tail;
+        std::string fault = "";
     };
     const std::string open = "Could not open input file %P\n", short_file = "Input file %P is incomplete\n";
     const Case cases[] = {
@@ -530,6 +659,10 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
         {"short color", {{1, good}, {2, Bytes(good.begin(), good.end() - 1)}, {3, good}}, false, short_file},
         {"short gray", {{1, good}, {2, Bytes(gray.begin(), gray.end() - 1)}, {3, good}}, false, short_file},
         {"short rle after good rle", {{1, rle}, {2, Bytes(rle.begin(), rle.end() - 1)}, {3, good}}, false, "Uncompressing ... " + short_file},
+        {"its status cannot be read", {{1, good}, {2, good}, {3, good}}, false, "Could not read input file %P\n", "fstat:f2.tga"},
+        {"another size", {{1, good}, {2, color_tga(PICTURE, 2, 3)}, {3, good}}, false, "Input file %P is 2x3, not 3x2\n"},
+        {"larger in the middle of a run", {{1, good}, {2, color_tga(std::vector<Rgb>(12, Rgb{1, 2, 3}), 4, 3)}, {3, good}},
+         false, "Input file %P is 4x3, not 3x2\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -537,7 +670,12 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
         fs::create_directory(dir);
         for (const auto& [number, bytes] : c.frames) frame(number, bytes);
         if (c.directory) fs::create_directory(dir / "f2.tga");
-        const Result r = run_picture(1, 3);
+        Result r {};
+        if (c.fault.empty()) {
+            r = run_picture(1, 3);
+        } else if (!run_with_fault(c.fault, {pattern, out, "1", "3", "3", "2"}, r)) {
+            continue;
+        }
         std::string tail = c.tail;
         tail.replace(tail.find("%P"), 2, pattern);
         const std::string first = c.frames.at(1) == rle ? "Uncompressing ... OK\n" : "OK\n";
@@ -653,14 +791,17 @@ TEST_F(Cli, FailedWriteIsReported)
 
 #ifndef _WIN32
 // When the video goes to standard output, by whatever name, the messages go
-// to standard error and the stream holds frames alone; a closed standard
-// output never becomes the video's descriptor.
+// to standard error and the stream holds frames alone, written from where
+// the shell left it (>> appends); where standard error is the same file, the
+// messages are dropped. A closed standard output never becomes the video's
+// descriptor.
 TEST_F(Cli, StandardOutputHoldsOnlyFrames)
 {
     frame(1, color_tga(PICTURE, 3, 2));
     frame(2, rle_picture_tga());
     const std::string messages = BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") + "Done.\n";
     const fs::path stream = dir / "stream.raw";
+    const Bytes before = {'b', 'e', 'f', 'o', 'r', 'e'};
     struct Case {
         const char* output;  // empty: out, in the folder
         Stdout standard_output;
@@ -670,20 +811,38 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
     const Case cases[] = {
         {"/dev/stdout", Stdout::FILE, 2, messages},
         {"/dev/fd/1", Stdout::FILE, 2, messages},
-        {"", Stdout::CLOSED, 400, ""},  // the messages go to the null device that stands in
+        {"/dev/stdout", Stdout::APPEND, 2, messages},  // pellucor ... /dev/stdout >> stream.raw
+        {"/dev/stdout", Stdout::CONSOLE, 2, ""},       // 2>&1: the console is the video, and holds only frames
+        {"", Stdout::CLOSED, 400, ""},                 // the messages go to the null device that stands in
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.output);
+        SCOPED_TRACE(std::string(c.output) + " " + std::to_string(static_cast<int>(c.standard_output)));
+        write(stream, before);
         const std::string output = *c.output ? c.output : out;
         const std::string frames = c.frames == 2 ? pattern : (dir / "f1.tga").string();
         const int status = finish(start(command_line({frames, output, "1", std::to_string(c.frames), "3", "2"}),
                                         console, c.standard_output, stream));
         EXPECT_EQ(status, 0);
-        EXPECT_EQ(console_text(), c.console);
-        Bytes expected;
+        Bytes expected = c.standard_output == Stdout::APPEND ? before : Bytes {};
         for (int i = 0; i < c.frames; ++i) expected = concat({expected, PICTURE_WORDS});
-        EXPECT_TRUE(read(*c.output ? stream : fs::path(out)) == expected);
+        const fs::path video = c.standard_output == Stdout::CONSOLE ? console : *c.output ? stream : fs::path(out);
+        if (c.standard_output != Stdout::CONSOLE) {
+            EXPECT_EQ(console_text(), c.console);
+        }
+        EXPECT_TRUE(read(video) == expected);
     }
+
+    // Two runs into one redirection, as { a; b; } > all.raw: both runs' frames.
+    std::string line = "{";
+    for (int run = 0; run < 2; ++run) {
+        for (const std::string& argument : command_line({pattern, "/dev/stdout", "1", "2", "3", "2"})) {
+            line += " '" + argument + "'";
+        }
+        line += " 2>/dev/null;";
+    }
+    line += " } > '" + stream.string() + "'";
+    ASSERT_EQ(std::system(line.c_str()), 0) << line;
+    EXPECT_EQ(read(stream), concat({PICTURE_WORDS, PICTURE_WORDS, PICTURE_WORDS, PICTURE_WORDS}));
 }
 
 // A reader that has gone is a failed write, not the end of the process.
@@ -715,20 +874,102 @@ TEST_F(Cli, FullDiskLeavesWholeFrames)
     EXPECT_EQ(size, 3u * 100 * 100 * 2);
 }
 
-// A signal mid-run ends the process as the signal does, with whole frames.
+// A signal mid-run ends the process as the signal does, with whole frames
+// in the output and a line in the log, flushed, for each of them. A signal
+// while the output is checked removes the output that the run created.
 TEST_F(Cli, SignalLeavesWholeFrames)
 {
     constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
     frame(1, gray_tga(Bytes(2048 * 2048, 77), 2048, 2048));
-    const pid_t child = start(command_line({(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"}), console);
-    ASSERT_GT(child, 0);
-    std::error_code error;
-    for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 0 && !error); ++wait) {
-        usleep(500);  // until the first frame is being written
+    const fs::path log = dir / "run.log";
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                             SIGXCPU}) {
+        SCOPED_TRACE(signal);
+        fs::remove(out);
+        const pid_t child = start(command_line({(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"}), console,
+                                  Stdout::FILE, log);
+        ASSERT_GT(child, 0);
+        std::error_code error;
+        for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 2 * FRAME_BYTES && !error); ++wait) {
+            usleep(500);  // until the third frame is being written
+        }
+        kill(child, signal);
+        EXPECT_EQ(finish(child), 128 + signal);
+        const std::uintmax_t frames = fs::file_size(out) / FRAME_BYTES;
+        EXPECT_EQ(fs::file_size(out) % FRAME_BYTES, 0u) << fs::file_size(out);
+        const Bytes text = read(log);
+        const std::string lines(text.begin(), text.end());
+        std::uintmax_t ok = 0;
+        for (std::size_t at = lines.find("OK\n"); at != std::string::npos; at = lines.find("OK\n", at + 1)) ++ok;
+        // The one frame written, and not yet reported, when the signal came.
+        EXPECT_TRUE(ok == frames || ok + 1 == frames) << ok << " lines for " << frames << " frames";
     }
+
+    // The check walks the range here, as the conversion lies in the folder part.
+    fs::remove(out);
+    const pid_t child = start(command_line({(dir / "d%d" / "f.tga").string(), out, "1", "2147483647", "4", "2"}),
+                              console);
+    ASSERT_GT(child, 0);
+    for (int wait = 0; wait < 20000 && !fs::exists(out); ++wait) usleep(500);
+    usleep(100000);
     kill(child, SIGTERM);
     EXPECT_EQ(finish(child), 128 + SIGTERM);
-    EXPECT_EQ(fs::file_size(out) % FRAME_BYTES, 0u) << fs::file_size(out);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+// A second run on an output that a run is writing is refused, and touches
+// nothing.
+TEST_F(Cli, SecondRunOnTheSameOutputIsRefused)
+{
+    constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
+    frame(1, gray_tga(Bytes(2048 * 2048, 77), 2048, 2048));
+    frame(2, gray_tga(Bytes(2048 * 2048, 1), 2048, 2048));
+    const pid_t first = start(command_line({(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"}),
+                              dir / "first.console");
+    ASSERT_GT(first, 0);
+    std::error_code error;
+    for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 0 && !error); ++wait) usleep(500);
+    const Result second = run({(dir / "f2.tga").string(), out, "1", "10", "2048", "2048"});
+    kill(first, SIGTERM);
+    EXPECT_EQ(finish(first), 128 + SIGTERM);
+    EXPECT_EQ(second.console, BANNER + "Output file " + out + " is in use by another run\n");
+    EXPECT_EQ(second.status, 2);
+    const Bytes words = read(out);
+    EXPECT_EQ(words.size() % FRAME_BYTES, 0u);
+    EXPECT_TRUE(std::all_of(words.begin(), words.end(), [](std::uint8_t byte) { return byte != 0x08; }));
+}
+
+// Where the address space is limited, the frame store of a small frame fits
+// and that of the largest frame is refused before any file is touched.
+TEST_F(Cli, AddressSpaceLimit)
+{
+    if (!PELLUCOR_ADDRESS_LIMIT) {
+        GTEST_SKIP() << "no address-space limit under sanitizers, an emulator or this system";
+    }
+    frame(1, color_tga(PICTURE, 3, 2));
+    struct Case {
+        const char* width;
+        const char* height;
+        int status;
+        std::string console;
+    };
+    const Case cases[] = {
+        {"3", "2", 0, BANNER + frame_line(1, "OK\n") + "Done.\n"},
+        {"4096", "4096", 1, BANNER + "Not enough memory for 4096x4096 frames\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        fs::remove(out);
+        std::string line = "ulimit -v 100000; exec";
+        for (const std::string& argument : command_line({pattern, out, "1", "1", c.width, c.height})) {
+            line += " '" + argument + "'";
+        }
+        Result r {"", spawn({"/bin/sh", "-c", line}, console)};
+        r.console = console_text();
+        EXPECT_EQ(r.console, c.console);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(fs::exists(out), c.status == 0);
+    }
 }
 #endif
 
