@@ -1,19 +1,24 @@
 // libFuzzer target: arbitrary bytes through the per-frame path of the command
-// line (check_frame, the RLE decoder, the packers), in process.
+// line (the TGA header, the frame input stage, the RLE decoder, the
+// packers), in process.
 //
-// Input: byte 0 and the low bit of byte 1 pick a width of 0 to 511 pixels
-// (past every vector chunk of 64 pixels and its tails), byte 2 a height of 0
-// to 7 and, in its high bits, the kernels' path where the processor has it;
-// byte 1's other bits pick the word format. The rest is the frame file. A
-// frame that the path accepts must have packed exactly 2 x width x height
-// bytes that match the reference formula; a frame it rejects must have left
-// output_buffer alone. RLE frames are also decoded by the reference decoder,
-// which must agree on whether the frame is complete and on every pixel.
+// Input: byte 0's low bit picks --honor-origin; byte 1 the word format; byte
+// 2's high bits the kernels' path where the processor has it. The rest is
+// the frame file. The run's geometry is the header's own where it is at most
+// 511 x 7 pixels (past every vector chunk of 64 pixels and its tails), so
+// that every type and depth is reached; otherwise the header's size modulo
+// that, which the stage must refuse. A frame that the stage accepts must
+// have packed exactly 2 x width x height bytes that match the reference
+// formula on the pixels it handed over; a frame it refuses must have left
+// output_buffer alone. 24-bit RLE frames are also decoded by the reference
+// decoder, which must agree on whether the frame is complete and on every
+// pixel.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 
+#include "frame_input.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
@@ -22,13 +27,14 @@
 
 namespace {
 
-constexpr std::size_t GEOMETRY_BYTES = 3;
+constexpr std::size_t OPTION_BYTES = 3;
 constexpr unsigned MAX_WIDTH = 512;
 constexpr unsigned MAX_HEIGHT = 8;
-constexpr unsigned FORMAT_SHIFT = 1;
 constexpr unsigned PATH_SHIFT = 3;
 constexpr std::size_t WATCHED_OUTPUT = PACKED_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT + 64;
 constexpr std::uint8_t SENTINEL = 0xA5;
+constexpr std::size_t WIDTH_OFFSET = 12, HEIGHT_OFFSET = 14, DEPTH_OFFSET = 16;
+constexpr unsigned TRUE_COLOR_DEPTH = 24;
 
 std::uint8_t reference_pixels[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
 
@@ -39,39 +45,60 @@ void check(bool condition)
     }
 }
 
+unsigned little_endian(const std::uint8_t* at)
+{
+    return at[0] | at[1] << 8u;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < GEOMETRY_BYTES) {
+    static const bool reserved = reserve_frame_store(MAX_WIDTH - 1, MAX_HEIGHT - 1);
+    check(reserved);
+    if (size < OPTION_BYTES) {
         return 0;
     }
-    video_width = static_cast<std::int32_t>((data[0] | (data[1] & 1u) << 8) % MAX_WIDTH);
-    video_height = data[2] % MAX_HEIGHT;
-    color_word_format = gray_word_format = WORD_FORMATS[(data[1] >> FORMAT_SHIFT) % std::size(WORD_FORMATS)];
+    const bool honor_origin = (data[0] & 1u) != 0;
+    color_word_format = gray_word_format = WORD_FORMATS[data[1] % std::size(WORD_FORMATS)];
     const auto table = kernel_table();
     use_vector_path(table[(data[2] >> PATH_SHIFT) % table.size()].path);
-    const std::size_t bytes_read = std::min(size - GEOMETRY_BYTES, INPUT_BUFFER_SIZE);
-    const std::uint8_t* file = data + GEOMETRY_BYTES;
+    const std::size_t bytes_read = std::min(size - OPTION_BYTES, input_buffer_size);
+    const std::uint8_t* file = data + OPTION_BYTES;
     std::memcpy(input_buffer, file, bytes_read);
     std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);
 
-    bool accepted = check_frame(bytes_read) == FrameStatus::ok;
-    const std::uint8_t type = accepted ? frame_type() : 0;
-    if (accepted && type == TGA_TYPE_RLE_COLOR) {
-        const std::size_t pixels = video_pixel_count();
-        const bool expected = decode_rle_reference(file + TGA_HEADER_SIZE, bytes_read - TGA_HEADER_SIZE, pixels,
-                                                   reference_pixels);
-        accepted = decompress_rle_frame(bytes_read);
-        check(accepted == expected);
-        check(!accepted ||
-              std::memcmp(input_buffer + TGA_HEADER_SIZE, reference_pixels, COLOR_PIXEL_SIZE * pixels) == 0);
-    }
-    const bool gray = type == TGA_TYPE_GRAY;
+    TgaHeader header {};
+    bool accepted = read_tga_header(bytes_read, header);
     if (accepted) {
-        gray ? pack_gray_frame() : pack_color_frame();
+        const unsigned width = little_endian(file + WIDTH_OFFSET), height = little_endian(file + HEIGHT_OFFSET);
+        const bool fits = width < MAX_WIDTH && height < MAX_HEIGHT;
+        video_width = static_cast<std::int32_t>(fits ? width : width % MAX_WIDTH);
+        video_height = static_cast<std::int32_t>(fits ? height : height % MAX_HEIGHT);
+    }
+    const bool plain_rle = accepted && header.type == TGA_TYPE_RLE_COLOR && header.depth == TRUE_COLOR_DEPTH &&
+                           header.map_type != 1 && file[DEPTH_OFFSET] == TRUE_COLOR_DEPTH;
+    const std::size_t data_offset = TGA_HEADER_SIZE + (accepted ? header.id_length : 0u);
+    SourceFrame frame {};
+    if (accepted) {
+        const FrameCheck result = decode_frame(header, bytes_read, honor_origin, frame);
+        accepted = result.problem == InputProblem::none;
+        const bool right_size = header.width == static_cast<unsigned>(video_width) &&
+                                header.height == static_cast<unsigned>(video_height);
+        check(right_size || result.problem == InputProblem::wrong_size);
+        if (plain_rle && right_size && !honor_origin && bytes_read >= data_offset) {
+            const std::size_t pixels = video_pixel_count();
+            const bool expected = decode_rle_reference(file + data_offset, bytes_read - data_offset, pixels,
+                                                       reference_pixels);
+            check(accepted == expected);
+            check(!accepted || std::memcmp(frame.pixels, reference_pixels, COLOR_PIXEL_SIZE * pixels) == 0);
+        }
+    }
+    if (accepted) {
+        pack_frame(frame);
     }
 
+    const bool gray = accepted && frame.kind == FrameKind::gray;
     const std::size_t width = static_cast<std::size_t>(video_width);
     const std::size_t height = static_cast<std::size_t>(video_height);
     const std::size_t packed = accepted ? PACKED_PIXEL_SIZE * width * height : 0;
@@ -79,14 +106,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(output_buffer[i] == SENTINEL);
     }
     const std::size_t pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
+    const WordFormat& format = gray ? gray_word_format : color_word_format;
     for (std::size_t y = 0; accepted && y < height; ++y) {
+        const std::size_t row = frame.top_first ? y : height - 1 - y;
         for (std::size_t x = 0; x < width; ++x) {
-            const std::uint8_t* p = input_buffer + TGA_HEADER_SIZE + ((height - 1 - y) * width + x) * pixel_size;
+            const std::uint8_t* p = frame.pixels + (row * width + x) * pixel_size;
             std::uint8_t word[PACKED_PIXEL_SIZE];
-            store_word(word,
-                       gray ? pack_gray_word(p[0], gray_word_format)
-                            : pack_word(p[TGA_RED], p[TGA_GREEN], p[TGA_BLUE], color_word_format),
-                       gray ? gray_word_format : color_word_format);
+            store_word(word, gray ? pack_gray_word(p[0], format) : pack_word(p[TGA_RED], p[TGA_GREEN], p[TGA_BLUE], format),
+                       format);
             check(std::memcmp(word, output_buffer + PACKED_PIXEL_SIZE * (y * width + x), PACKED_PIXEL_SIZE) == 0);
         }
     }

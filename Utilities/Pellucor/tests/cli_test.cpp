@@ -250,17 +250,40 @@ Bytes concat(std::initializer_list<Bytes> parts)
     return all;
 }
 
+// Every kind of frame in one run, each with its messages: RLE types say
+// "Uncompressing ... " first, gray ones "Grayscale ... ". A frame whose
+// header says top row first comes out upside down unless --honor-origin.
 TEST_F(Cli, MixedSequenceConverts)
 {
+    Bytes bgr;
+    for (const Rgb& p : PICTURE) append(bgr, {p.b, p.g, p.r});
+    Bytes map_indices = {3, 4, 5, 0, 1, 2};  // bottom row first
+    Bytes flipped_words(PICTURE_WORDS.begin() + 6, PICTURE_WORDS.end());
+    flipped_words.insert(flipped_words.end(), PICTURE_WORDS.begin(), PICTURE_WORDS.begin() + 6);
     frame(1, color_tga(PICTURE, 3, 2));
     frame(2, rle_picture_tga());
     frame(3, gray_tga(GRAY_PICTURE, 3, 2));
     frame(4, color_tga(PICTURE, 3, 2, 200));  // unknown types read as type 2
-    const Result r = run_picture(1, 4);
-    EXPECT_EQ(r.console, BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") +
-                             frame_line(3, "Grayscale ... OK\n") + frame_line(4, "OK\n") + "Done.\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read(out), concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS}));
+    frame(5, tga_file({11, 8, one_pixel_packets(bottom_first(GRAY_PICTURE, 1), 1)}));
+    frame(6, tga_file({9, 8, one_pixel_packets(map_indices, 1), 0, {}, 0, 6, 24, bgr}));
+    frame(7, tga_file({1, 8, map_indices, 0, {'i', 'd'}, 0, 6, 24, bgr}));
+    frame(8, tga_file({2, 24, bgr, 0x20}));  // top row first, as FFmpeg writes
+    const std::string lines = BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") +
+                              frame_line(3, "Grayscale ... OK\n") + frame_line(4, "OK\n") +
+                              frame_line(5, "Uncompressing ... Grayscale ... OK\n") +
+                              frame_line(6, "Uncompressing ... OK\n") + frame_line(7, "OK\n") + frame_line(8, "OK\n") +
+                              "Done.\n";
+    const Bytes first_seven = concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, GRAY_WORDS,
+                                      PICTURE_WORDS, PICTURE_WORDS});
+    for (const bool honor : {false, true}) {
+        SCOPED_TRACE(honor);
+        std::vector<std::string> args = {pattern, out, "1", "8", "3", "2"};
+        if (honor) args.insert(args.begin(), "--honor-origin");
+        const Result r = run(args);
+        EXPECT_EQ(r.console, lines);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(read(out), concat({first_seven, honor ? PICTURE_WORDS : flipped_words}));
+    }
 }
 
 TEST_F(Cli, FrameRangesAndPatterns)
@@ -663,6 +686,21 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
         {"another size", {{1, good}, {2, color_tga(PICTURE, 2, 3)}, {3, good}}, false, "Input file %P is 2x3, not 3x2\n"},
         {"larger in the middle of a run", {{1, good}, {2, color_tga(std::vector<Rgb>(12, Rgb{1, 2, 3}), 4, 3)}, {3, good}},
          false, "Input file %P is 4x3, not 3x2\n"},
+        {"width and height swapped", {{1, good}, {2, color_tga(PICTURE, 2, 3)}, {3, good}}, false,
+         "Input file %P is 2x3, not 3x2\n"},
+        {"8-bit color", {{1, good}, {2, tga_file({2, 8, Bytes(6, 1)})}, {3, good}}, false,
+         "Input file %P has 8-bit color pixels\n"},
+        {"24-bit gray", {{1, good}, {2, tga_file({3, 24, Bytes(18, 1)})}, {3, good}}, false,
+         "Input file %P has 24-bit gray pixels\n"},
+        {"32-bit indices", {{1, good}, {2, tga_file({1, 32, Bytes(24, 0), 0, {}, 0, 1, 24, {1, 2, 3}})}, {3, good}}, false,
+         "Input file %P has 32-bit color-map indices\n"},
+        {"no map", {{1, good}, {2, tga_file({1, 8, Bytes(6, 0)})}, {3, good}}, false, "Input file %P has no color map\n"},
+        {"12-bit map entries", {{1, good}, {2, tga_file({1, 8, Bytes(6, 0), 0, {}, 0, 1, 12, {1, 2}})}, {3, good}}, false,
+         "Input file %P has a color map of 12-bit entries\n"},
+        {"index outside the map", {{1, good}, {2, tga_file({9, 8, {0x85, 7}, 0, {}, 5, 2, 24, Bytes(6, 9)})}, {3, good}},
+         false, "Uncompressing ... Input file %P has color index 7 outside its color map\n"},
+        {"map past the end", {{1, good}, {2, tga_file({1, 8, {}, 0, {}, 0, 300, 24, Bytes(6, 9)})}, {3, good}}, false,
+         short_file},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -685,16 +723,29 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
     }
 }
 
-TEST_F(Cli, EveryShortPrefixOfRleFrameFails)
+// Every prefix of an RLE, a color-mapped and an RLE gray frame fails
+// cleanly; a header is there from 18 bytes on, and RLE types say so.
+TEST_F(Cli, EveryShortPrefixOfAFrameFails)
 {
-    const Bytes rle = rle_picture_tga();
-    for (std::size_t size = 0; size < rle.size(); ++size) {
-        frame(1, Bytes(rle.begin(), rle.begin() + static_cast<long>(size)));
-        const Result r = run_picture(1, 1);
-        const std::string stage = size < 18 ? "" : "Uncompressing ... ";
-        EXPECT_EQ(r.console, BANNER + frame_line(1, stage + "Input file " + pattern + " is incomplete\n")) << size;
-        EXPECT_EQ(r.status, 3);
-        EXPECT_TRUE(read(out).empty());
+    Bytes bgr;
+    for (const Rgb& p : PICTURE) append(bgr, {p.b, p.g, p.r});
+    const Bytes files[] = {
+        rle_picture_tga(),
+        tga_file({1, 8, {3, 4, 5, 0, 1, 2}, 0, {'i', 'd'}, 0, 6, 24, bgr}),
+        tga_file({11, 8, one_pixel_packets(bottom_first(GRAY_PICTURE, 1), 1)}),
+        tga_file({9, 16, {0x85, 0, 0}, 0, {}, 0, 1, 32, {1, 2, 3, 4}}),
+    };
+    for (const Bytes& file : files) {
+        for (std::size_t size = 0; size < file.size(); ++size) {
+            SCOPED_TRACE("type " + std::to_string(file[2]) + ", " + std::to_string(size) + " bytes");
+            frame(1, Bytes(file.begin(), file.begin() + static_cast<long>(size)));
+            const Result r = run_picture(1, 1);
+            const bool compressed = file[2] >= 9;
+            const std::string stage = size < 18 || !compressed ? "" : "Uncompressing ... ";
+            EXPECT_EQ(r.console, BANNER + frame_line(1, stage + "Input file " + pattern + " is incomplete\n"));
+            EXPECT_EQ(r.status, 3);
+            EXPECT_FALSE(fs::exists(out));
+        }
     }
 }
 

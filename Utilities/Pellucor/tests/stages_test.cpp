@@ -85,6 +85,195 @@ TEST(Packers, ZeroSizeWritesNothing)
     EXPECT_EQ(output_buffer[0], 0xAB);
 }
 
+// The picture in every kind of frame a TGA header can describe: the words
+// are written out by hand. Frames of 5-bit channels pack back to their own
+// bits, with bit 15 clear.
+Bytes picture_bytes(std::size_t alpha_every)  // top row first, blue green red [alpha]
+{
+    Bytes bytes;
+    for (std::size_t i = 0; i < PICTURE.size(); ++i) {
+        append(bytes, {PICTURE[i].b, PICTURE[i].g, PICTURE[i].r});
+        if (alpha_every) bytes.push_back(static_cast<std::uint8_t>(i * 51));
+    }
+    return bytes;
+}
+
+// 16-bit pixels xRRRRRGG GGGBBBBB, top row first, two with the top bit set.
+const Bytes PICTURE_16 = {0x00, 0xFC, 0xE0, 0x03, 0x1F, 0x80, 0xFF, 0x7F, 0x21, 0x04, 0x01, 0x00};
+const Bytes WORDS_16 = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x7F, 0x21, 0x04, 0x01, 0x00};
+// The same in rgb565le: a 5-bit green g widened to (g << 3) | (g >> 2) keeps
+// its top bit as the 6-bit field's lowest.
+const Bytes WORDS_16_RGB565 = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF, 0x41, 0x08, 0x01, 0x00};
+// The picture's rows the other way up, and each row right to left.
+const Bytes WORDS_FLIPPED = {0xFF, 0x7F, 0x21, 0x04, 0x0A, 0x00, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00};
+const Bytes WORDS_MIRRORED = {0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C, 0x0A, 0x00, 0x21, 0x04, 0xFF, 0x7F};
+
+Bytes gray_with_alpha()
+{
+    Bytes bytes;
+    for (const std::uint8_t v : GRAY_PICTURE) append(bytes, {v, static_cast<std::uint8_t>(255 - v)});
+    return bytes;
+}
+
+Bytes indices(std::size_t first, bool wide)
+{
+    Bytes bytes;
+    for (std::size_t i = 0; i < PICTURE.size(); ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(first + i));
+        if (wide) bytes.push_back(static_cast<std::uint8_t>((first + i) >> 8));
+    }
+    return bytes;
+}
+
+// Each row's pixels of size bytes right to left.
+Bytes mirrored(const Bytes& top_first, std::size_t size)
+{
+    Bytes bytes = top_first;
+    const std::size_t row = size * PICTURE_WIDTH;
+    for (std::size_t y = 0; y < PICTURE_HEIGHT; ++y) {
+        for (std::size_t x = 0; x < PICTURE_WIDTH; ++x) {
+            std::copy_n(top_first.begin() + static_cast<std::ptrdiff_t>(y * row + size * x), size,
+                        bytes.begin() + static_cast<std::ptrdiff_t>(y * row + size * (PICTURE_WIDTH - 1 - x)));
+        }
+    }
+    return bytes;
+}
+
+struct InputCase {
+    const char* name;
+    Bytes file;
+    bool honor_origin;
+    bool gray;
+    Bytes words;
+    const char* format = "rgb555le";
+};
+
+TEST(FrameInput, EveryTypeAndDepthBecomesThePicture)
+{
+    const Bytes bgr = picture_bytes(0), bgra = picture_bytes(1);
+    const Bytes map24 = bgr, map32 = bgra;  // the picture's pixels, one entry each
+    Bytes spaced_map = Bytes(3 * 10, 0x99);  // entries 10 to 15 of a map that starts at 0
+    spaced_map.insert(spaced_map.end(), bgr.begin(), bgr.end());
+    const Bytes gray16 = gray_with_alpha();
+    const InputCase cases[] = {
+        {"type 2, 24 bits", tga_file({2, 24, bottom_first(bgr, 3)}), false, false, PICTURE_WORDS},
+        {"type 2, 32 bits", tga_file({2, 32, bottom_first(bgra, 4)}), false, false, PICTURE_WORDS},
+        {"type 2, 16 bits, top bit set", tga_file({2, 16, bottom_first(PICTURE_16, 2)}), false, false, WORDS_16},
+        {"type 2, 15 bits", tga_file({2, 15, bottom_first(PICTURE_16, 2)}), false, false, WORDS_16},
+        {"type 2, 16 bits, in rgb565le", tga_file({2, 16, bottom_first(PICTURE_16, 2)}), false, false, WORDS_16_RGB565,
+         "rgb565le"},
+        {"type 1, 16-bit map, in rgb565le", tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 16, PICTURE_16}),
+         false, false, WORDS_16_RGB565, "rgb565le"},
+        {"type 200, 24 bits", tga_file({200, 24, bottom_first(bgr, 3)}), false, false, PICTURE_WORDS},
+        {"type 10, 24 bits", tga_file({10, 24, one_pixel_packets(bottom_first(bgr, 3), 3)}), false, false, PICTURE_WORDS},
+        {"type 10, 32 bits", tga_file({10, 32, one_pixel_packets(bottom_first(bgra, 4), 4)}), false, false, PICTURE_WORDS},
+        {"type 10, 16 bits", tga_file({10, 16, one_pixel_packets(bottom_first(PICTURE_16, 2), 2)}), false, false, WORDS_16},
+        {"type 3, 8 bits", tga_file({3, 8, bottom_first(GRAY_PICTURE, 1)}), false, true, GRAY_WORDS},
+        {"type 3, 16 bits", tga_file({3, 16, bottom_first(gray16, 2)}), false, true, GRAY_WORDS},
+        {"type 11, 8 bits", tga_file({11, 8, one_pixel_packets(bottom_first(GRAY_PICTURE, 1), 1)}), false, true, GRAY_WORDS},
+        {"type 11, 16 bits", tga_file({11, 16, one_pixel_packets(bottom_first(gray16, 2), 2)}), false, true, GRAY_WORDS},
+        {"type 1, 8-bit indices, 24-bit map", tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 24, map24}),
+         false, false, PICTURE_WORDS},
+        {"type 1, 8-bit indices, 32-bit map", tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 32, map32}),
+         false, false, PICTURE_WORDS},
+        {"type 1, 16-bit indices, 16-bit map from 300",
+         tga_file({1, 16, bottom_first(indices(300, true), 2), 0, {}, 300, 6, 16, PICTURE_16}), false, false, WORDS_16},
+        {"type 1, 15-bit map, first index 10, map from 0",
+         tga_file({1, 8, bottom_first(indices(10, false), 1), 0, {}, 0, 16, 15, [] {
+                       Bytes map(2 * 10, 0x77);
+                       map.insert(map.end(), PICTURE_16.begin(), PICTURE_16.end());
+                       return map;
+                   }()}),
+         false, false, WORDS_16},
+        {"type 1, map from 10", tga_file({1, 8, bottom_first(indices(10, false), 1), 0, {}, 10, 6, 24, map24}), false,
+         false, PICTURE_WORDS},
+        {"type 1, map from 0 read at 10", tga_file({1, 8, bottom_first(indices(10, false), 1), 0, {}, 0, 16, 24, spaced_map}),
+         false, false, PICTURE_WORDS},
+        {"type 9, 8-bit indices", tga_file({9, 8, one_pixel_packets(bottom_first(indices(0, false), 1), 1), 0, {}, 0, 6, 24, map24}),
+         false, false, PICTURE_WORDS},
+        {"image ID", tga_file({2, 24, bottom_first(bgr, 3), 0, {'n', 'a', 'm', 'e'}}), false, false, PICTURE_WORDS},
+        {"image ID, RLE", tga_file({10, 24, one_pixel_packets(bottom_first(bgr, 3), 3), 0, Bytes(255, 0x80)}), false,
+         false, PICTURE_WORDS},
+        {"map skipped for type 2", tga_file({2, 24, bottom_first(bgr, 3), 0, {'i', 'd'}, 5, 2, 32, Bytes(8, 0x55)}),
+         false, false, PICTURE_WORDS},
+        {"top row first, header not honored", tga_file({2, 24, bgr, 0x20}), false, false, WORDS_FLIPPED},
+        {"top row first, honored", tga_file({2, 24, bgr, 0x20}), true, false, PICTURE_WORDS},
+        {"top row first, RLE, honored", tga_file({10, 24, one_pixel_packets(bgr, 3), 0x20}), true, false, PICTURE_WORDS},
+        {"right to left, not honored", tga_file({2, 24, bottom_first(mirrored(bgr, 3), 3), 0x10}), false, false,
+         WORDS_MIRRORED},
+        {"right to left, honored", tga_file({2, 24, bottom_first(mirrored(bgr, 3), 3), 0x10}), true, false, PICTURE_WORDS},
+        {"top right, gray, honored", tga_file({3, 8, mirrored(GRAY_PICTURE, 1), 0x30}), true, true, GRAY_WORDS},
+        {"top right, 32 bits, honored", tga_file({2, 32, mirrored(bgra, 4), 0x30}), true, false, PICTURE_WORDS},
+    };
+    for (const InputCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(c.file, PICTURE_WIDTH, PICTURE_HEIGHT);
+        TgaHeader header {};
+        ASSERT_TRUE(read_tga_header(c.file.size(), header));
+        SourceFrame frame {};
+        const FrameCheck check = decode_frame(header, c.file.size(), c.honor_origin, frame);
+        ASSERT_EQ(check.problem, InputProblem::none);
+        EXPECT_EQ(frame.kind == FrameKind::gray, c.gray);
+        color_word_format = *find_word_format(c.format);
+        pack_frame(frame);
+        color_word_format = DEFAULT_COLOR_FORMAT;
+        EXPECT_EQ(packed(6), c.words);
+    }
+}
+
+// What cannot be converted, and the value that says why.
+TEST(FrameInput, RefusesWhatItCannotConvert)
+{
+    struct Case {
+        const char* name;
+        Bytes file;
+        InputProblem problem;
+        unsigned value;
+    };
+    const Bytes gray = bottom_first(GRAY_PICTURE, 1), bgr = bottom_first(picture_bytes(0), 3);
+    const Bytes map24 = picture_bytes(0);
+    Bytes id_past_end = tga_file({2, 24, {}});
+    id_past_end[0] = 20;
+    const Case cases[] = {
+        {"8-bit color", tga_file({2, 8, gray}), InputProblem::color_depth, 8},
+        {"24-bit gray", tga_file({3, 24, bgr}), InputProblem::gray_depth, 24},
+        {"24-bit indices", tga_file({1, 24, bgr, 0, {}, 0, 6, 24, map24}), InputProblem::index_depth, 24},
+        {"color-mapped without a map", tga_file({1, 8, gray}), InputProblem::no_color_map, 0},
+        {"8-bit map entries", tga_file({2, 24, bgr, 0, {}, 0, 2, 8, {1, 2}}), InputProblem::map_entry_size, 8},
+        {"index past the map", tga_file({1, 8, {0, 1, 2, 3, 4, 6}, 0, {}, 0, 6, 24, map24}), InputProblem::index_outside_map, 6},
+        {"index before the map", tga_file({1, 8, {10, 11, 12, 9, 13, 14}, 0, {}, 10, 6, 24, map24}),
+         InputProblem::index_outside_map, 9},
+        {"RLE index past the map", tga_file({9, 8, {0x85, 6}, 0, {}, 0, 6, 24, map24}), InputProblem::index_outside_map, 6},
+        {"ID past the end", id_past_end, InputProblem::incomplete, 0},
+        {"map past the end", tga_file({1, 8, {}, 0, {}, 0, 600, 24, map24}), InputProblem::incomplete, 0},
+        {"16-bit pixels cut short", tga_file({2, 16, Bytes(11, 0)}), InputProblem::incomplete, 0},
+        {"RLE gray cut short", tga_file({11, 8, {0x84, 1}}), InputProblem::incomplete, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(c.file, PICTURE_WIDTH, PICTURE_HEIGHT);
+        output_buffer[0] = 0xAB;
+        TgaHeader header {};
+        ASSERT_TRUE(read_tga_header(c.file.size(), header));
+        SourceFrame frame {};
+        const FrameCheck check = decode_frame(header, c.file.size(), false, frame);
+        EXPECT_EQ(check.problem, c.problem);
+        EXPECT_EQ(check.value, c.value);
+    }
+    // The header's size against the run's, each way, and swapped.
+    for (const auto& [width, height] : {std::pair{4, 2}, {3, 1}, {2, 3}, {2, 2}}) {
+        const Bytes file = tga_file({2, 24, Bytes(3 * 8, 0), 0, {}, 0, 0, 0, {}, width, height});
+        load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
+        TgaHeader header {};
+        ASSERT_TRUE(read_tga_header(file.size(), header));
+        SourceFrame frame {};
+        const FrameCheck check = decode_frame(header, file.size(), false, frame);
+        EXPECT_EQ(check.problem, InputProblem::wrong_size);
+        EXPECT_EQ(check.width, static_cast<unsigned>(width));
+        EXPECT_EQ(check.height, static_cast<unsigned>(height));
+    }
+}
+
 struct RleCase {
     const char* name;
     int width, height;

@@ -131,3 +131,63 @@ inline Bytes rle_tga(const std::vector<Rgb>& top_first, int width, int height, b
     }
     return file;
 }
+
+// A TGA file of any type: the header, an image ID, a color map of
+// map_length entries of map_bits (its entries' bytes in map), then data,
+// which holds the stored pixels, bottom row first, or their packets.
+struct TgaParts {
+    std::uint8_t type;
+    std::uint8_t depth;
+    Bytes data;
+    std::uint8_t descriptor = 0;
+    Bytes id = {};
+    std::uint16_t map_first = 0, map_length = 0;
+    std::uint8_t map_bits = 0;
+    Bytes map = {};
+    int width = PICTURE_WIDTH, height = PICTURE_HEIGHT;
+};
+
+inline Bytes tga_file(const TgaParts& parts)
+{
+    Bytes file = tga_header(parts.type, parts.width, parts.height, parts.depth);
+    file[0] = static_cast<std::uint8_t>(parts.id.size());
+    if (parts.map_bits != 0) {
+        file[1] = 1;
+        file[3] = static_cast<std::uint8_t>(parts.map_first);
+        file[4] = static_cast<std::uint8_t>(parts.map_first >> 8);
+        file[5] = static_cast<std::uint8_t>(parts.map_length);
+        file[6] = static_cast<std::uint8_t>(parts.map_length >> 8);
+        file[7] = parts.map_bits;
+    }
+    file[17] = parts.descriptor;
+    file.insert(file.end(), parts.id.begin(), parts.id.end());
+    file.insert(file.end(), parts.map.begin(), parts.map.end());
+    file.insert(file.end(), parts.data.begin(), parts.data.end());
+    return file;
+}
+
+// Pixels of size bytes, given top row first, stored bottom row first.
+inline Bytes bottom_first(const Bytes& top_first, std::size_t size, int width = PICTURE_WIDTH,
+                          int height = PICTURE_HEIGHT)
+{
+    Bytes stored;
+    const std::size_t row = size * static_cast<std::size_t>(width);
+    for (int y = height - 1; y >= 0; --y) {
+        stored.insert(stored.end(), top_first.begin() + static_cast<std::ptrdiff_t>(row * y),
+                      top_first.begin() + static_cast<std::ptrdiff_t>(row * (y + 1)));
+    }
+    return stored;
+}
+
+// Each pixel of the stored bytes in a raw packet of its own: RLE data of any
+// pixel size.
+inline Bytes one_pixel_packets(const Bytes& stored, std::size_t size)
+{
+    Bytes packets;
+    for (std::size_t at = 0; at < stored.size(); at += size) {
+        packets.push_back(0);
+        packets.insert(packets.end(), stored.begin() + static_cast<std::ptrdiff_t>(at),
+                       stored.begin() + static_cast<std::ptrdiff_t>(at + size));
+    }
+    return packets;
+}
