@@ -3,7 +3,7 @@
 
     python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both]
         [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg] [--size WxH ...]
-        [--format F ...] [--vector-path P ...] [--gray]
+        [--format F ...] [--option O ...] [--vector-path P ...] [--gray | --bgra]
 
 The sizes are 600 frames of 320 x 240, 150 of 640 x 480, 60 of 1920 x 1080
 and 15 of 3840 x 2160; --size picks some of them.
@@ -12,7 +12,8 @@ BUILD_DIR holds a Release build (default: build). Each size is a sequence of
 frames in a temporary directory, the first half uncompressed and the second
 half RLE, written by FFmpeg where it is installed and by this script
 otherwise (or with --own-frames). With --gray the frames are uncompressed
-8-bit gray, written by FFmpeg.
+8-bit gray, with --bgra 32-bit color (half of them RLE), written by FFmpeg.
+--option O also times pellucor with that option (--honor-origin, say).
 
 Two modes, both reported by default:
   fresh      the output file is removed before each run, outside the timed
@@ -87,16 +88,17 @@ def write_frames_ourselves(folder, width, height, count):
             f.write(frames[number % distinct])
 
 
-def write_frames_with_ffmpeg(folder, width, height, count, gray=False):
+def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=False):
     half = count // 2
     source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=25"]
     target = os.path.join(folder, PATTERN)
     if gray:
         subprocess.run(source + ["-frames:v", str(count), "-vf", "vflip", "-pix_fmt", "gray", "-rle", "0", target], check=True)
         return
-    subprocess.run(source + ["-frames:v", str(half), "-vf", "vflip", "-rle", "0", target], check=True)
+    pixels = ["-pix_fmt", "bgra"] if bgra else []
+    subprocess.run(source + ["-frames:v", str(half), "-vf", "vflip", "-rle", "0"] + pixels + [target], check=True)
     subprocess.run(source + ["-ss", str(half / 25), "-frames:v", str(count - half), "-vf", "vflip",
-                             "-start_number", str(half + 1), target], check=True)
+                             "-start_number", str(half + 1)] + pixels + [target], check=True)
 
 
 # The /proc/cpuinfo flags that each vector path needs (Linux).
@@ -180,7 +182,9 @@ def main():
     names = [f"{w}x{h}" for w, h, _ in SIZES]
     parser.add_argument("--size", action="append", choices=names, help="time only these sizes")
     parser.add_argument("--gray", action="store_true", help="gray frames instead of color ones (needs FFmpeg)")
+    parser.add_argument("--bgra", action="store_true", help="32-bit color frames (needs FFmpeg)")
     parser.add_argument("--format", action="append", default=[], help="also time pellucor --format F")
+    parser.add_argument("--option", action="append", default=[], help="also time pellucor with this option")
     parser.add_argument("--vector-path", action="append", default=[], choices=list(PATH_FLAGS),
                         help="also time pellucor forced to this path")
     args = parser.parse_args()
@@ -193,8 +197,8 @@ def main():
             sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
     ffmpeg = shutil.which("ffmpeg")
     encode_with_ffmpeg = ffmpeg and not args.own_frames
-    if args.gray and not ffmpeg:
-        sys.exit("--gray needs FFmpeg to write the frames")
+    if (args.gray or args.bgra) and not ffmpeg:
+        sys.exit("--gray and --bgra need FFmpeg to write the frames")
     modes = ["fresh", "overwrite"] if args.mode == "both" else [args.mode]
     print(f"frames by {'FFmpeg' if encode_with_ffmpeg else 'this script'}; medians of {args.runs} runs")
     paths = []
@@ -206,8 +210,8 @@ def main():
 
     for width, height, count in sizes:
         with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
-            if args.gray:
-                write_frames_with_ffmpeg(folder, width, height, count, gray=True)
+            if args.gray or args.bgra:
+                write_frames_with_ffmpeg(folder, width, height, count, gray=args.gray, bgra=args.bgra)
             else:
                 (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
             pattern = os.path.join(folder, PATTERN)
@@ -218,6 +222,8 @@ def main():
                 commands["baseline"] = [baseline, pattern, output] + geometry
             for word_format in args.format:
                 commands[word_format] = [pellucor, "--format", word_format, pattern, output] + geometry
+            for option in args.option:
+                commands[option] = [pellucor, option, pattern, output] + geometry
             for path in paths:
                 commands["path " + path] = ([pellucor, pattern, output] + geometry, {"PELLUCOR_VECTOR_PATH": path})
             commands["floor"] = [floor, pattern, output] + geometry

@@ -9,6 +9,11 @@ sizes); this script writes it as bottom-left TGA files, uncompressed and RLE
 color and uncompressed gray. For each format F, pellucor --format F must give
 the bytes of ffmpeg -pix_fmt F with scaling that neither interpolates nor
 dithers.
+
+Then FFmpeg writes the picture as TGA files itself, in each pixel format its
+encoder takes (32-bit bgra, 16-bit rgb555le, color-mapped pal8, gray and
+bgr24), raw and RLE, marked top-left: pellucor --honor-origin must give the
+bytes of FFmpeg's conversion of those files.
 """
 import os
 import subprocess
@@ -19,6 +24,7 @@ WIDTH, HEIGHT, FRAMES = 332, 100, 2
 FORMATS = ["rgb555le", "rgb555be", "rgb565le", "rgb565be", "bgr555le", "bgr555be", "bgr565le", "bgr565be"]
 TGA_COLOR, TGA_GRAY, TGA_RLE = 2, 3, 10
 MAX_PACKET = 128
+FFMPEG_TGA = ["bgra", "rgb555le", "pal8", "gray", "bgr24"]
 
 
 def tga(image_type, bits, rows):
@@ -72,6 +78,21 @@ def main():
                     same = a.read() == b.read()
                 print(f"{kind} {word_format}: {'same bytes' if same else 'DIFFERENT'}")
                 failures += not same
+        for pixel_format in FFMPEG_TGA:
+            for rle in ("0", "1"):
+                pattern = os.path.join(folder, f"{pixel_format}{rle}_%04d.tga")
+                subprocess.run([ffmpeg] + picture + ["-pix_fmt", pixel_format, "-rle", rle, pattern], check=True)
+                for word_format in ("rgb555le", "rgb565be"):
+                    ours, theirs = os.path.join(folder, "ours.raw"), os.path.join(folder, "theirs.raw")
+                    subprocess.run([pellucor, "--honor-origin", "--format", word_format, pattern, ours, "1",
+                                    str(FRAMES), str(WIDTH), str(HEIGHT)], check=True, stdout=subprocess.DEVNULL)
+                    subprocess.run([ffmpeg, "-v", "error", "-i", pattern, "-sws_flags", "neighbor+bitexact",
+                                    "-sws_dither", "none", "-vf", "format=bgr24", "-f", "rawvideo",
+                                    "-pix_fmt", word_format, "-y", theirs], check=True)
+                    with open(ours, "rb") as a, open(theirs, "rb") as b:
+                        same = a.read() == b.read()
+                    print(f"FFmpeg's {pixel_format} TGA, rle {rle}, {word_format}: {'same bytes' if same else 'DIFFERENT'}")
+                    failures += not same
     sys.exit(1 if failures else 0)
 
 
