@@ -19,10 +19,18 @@ std::uint8_t* color_table = nullptr;
 
 namespace {
 
+// Buffers start on a page of their own.
+constexpr std::align_val_t PAGE {4096};
+
+std::uint8_t* reserve(std::size_t bytes)
+{
+    return static_cast<std::uint8_t*>(::operator new(bytes, PAGE, std::nothrow));
+}
+
 void release_frame_store()
 {
     for (std::uint8_t** buffer : {&input_buffer, &scratch_buffer, &output_buffer, &color_table}) {
-        delete[] *buffer;
+        ::operator delete(*buffer, PAGE);
         *buffer = nullptr;
     }
     input_buffer_size = scratch_buffer_size = output_buffer_size = 0;
@@ -49,10 +57,10 @@ bool reserve_frame_store(std::int32_t width, std::int32_t height)
     const std::size_t input = TGA_MAX_PREAMBLE + RLE_WORST_PIXEL_SIZE * pixels + BUFFER_SLACK;
     const std::size_t scratch = input + BUFFER_SLACK;
     const std::size_t output = PACKED_PIXEL_SIZE * pixels + BUFFER_SLACK;
-    input_buffer = new (std::nothrow) std::uint8_t[input];
-    scratch_buffer = new (std::nothrow) std::uint8_t[scratch];
-    output_buffer = new (std::nothrow) std::uint8_t[output];
-    color_table = new (std::nothrow) std::uint8_t[COLOR_TABLE_SIZE];
+    input_buffer = reserve(input);
+    scratch_buffer = reserve(scratch);
+    output_buffer = reserve(output);
+    color_table = reserve(COLOR_TABLE_SIZE);
     if (input_buffer == nullptr || scratch_buffer == nullptr || output_buffer == nullptr || color_table == nullptr) {
         release_frame_store();
         return false;
