@@ -145,18 +145,22 @@ bool look_up(const TgaHeader& header, const std::uint8_t* indices, std::size_t s
     return true;
 }
 
-// Stored pixels other than the packers' own into 3-byte color or 1-byte gray.
+// Stored pixels other than the packers' own into 3-byte color or 1-byte
+// gray, one loop for each kind.
 void convert(Stored stored, const std::uint8_t* in, std::size_t pixels, std::uint8_t* out)
 {
-    const std::size_t size = stored_size(stored);
-    if (stored == Stored::gray16) {
-        for (std::size_t i = 0; i < pixels; ++i) out[i] = in[size * i];
-    } else if (stored == Stored::color32) {
+    switch (stored) {
+    case Stored::gray16:
+        for (std::size_t i = 0; i < pixels; ++i) out[i] = in[2 * i];
+        break;
+    case Stored::color32:
         for (std::size_t i = 0; i < pixels; ++i) {
             std::memcpy(out + COLOR_PIXEL_SIZE * i, in + ALPHA_PIXEL_SIZE * i, COLOR_PIXEL_SIZE);
         }
-    } else {
-        for (std::size_t i = 0; i < pixels; ++i) to_color(in + size * i, size, out + COLOR_PIXEL_SIZE * i);
+        break;
+    default:
+        for (std::size_t i = 0; i < pixels; ++i) to_color(in + 2 * i, 2, out + COLOR_PIXEL_SIZE * i);
+        break;
     }
 }
 

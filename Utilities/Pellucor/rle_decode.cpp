@@ -68,30 +68,50 @@ bool decode_rle_reference(const std::uint8_t* packets, std::size_t packet_bytes,
     return true;
 }
 
-bool decode_rle_pixels(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
-                       std::size_t pixel_size, std::uint8_t* pixels)
+namespace {
+
+// The checked loop for pixels of PIXEL_SIZE bytes: whole copies of a known
+// size, which compilers turn into plain loads and stores.
+template <std::size_t PIXEL_SIZE>
+bool decode_pixels(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
+                   std::uint8_t* pixels)
 {
     std::size_t at = 0;
     for (std::size_t done = 0; done < pixel_count;) {
         Packet packet {};
-        if (!read_packet(packets + at, packet_bytes - at, pixel_count - done, pixel_size, packet)) {
+        if (!read_packet(packets + at, packet_bytes - at, pixel_count - done, PIXEL_SIZE, packet)) {
             return false;
         }
         const std::uint8_t* source = packets + at + 1;
-        std::uint8_t* target = pixels + pixel_size * done;
+        std::uint8_t* target = pixels + PIXEL_SIZE * done;
         if (!packet.run) {
-            std::memcpy(target, source, pixel_size * packet.count);
-        } else if (pixel_size == 1) {
-            std::memset(target, source[0], packet.count);
+            std::memcpy(target, source, PIXEL_SIZE * packet.count);
         } else {
             for (std::size_t i = 0; i < packet.count; ++i) {
-                std::memcpy(target + pixel_size * i, source, pixel_size);
+                std::memcpy(target + PIXEL_SIZE * i, source, PIXEL_SIZE);
             }
         }
         done += packet.count;
         at += packet.size;
     }
     return true;
+}
+
+}  // namespace
+
+bool decode_rle_pixels(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
+                       std::size_t pixel_size, std::uint8_t* pixels)
+{
+    switch (pixel_size) {
+    case 1:
+        return decode_pixels<1>(packets, packet_bytes, pixel_count, pixels);
+    case 2:
+        return decode_pixels<2>(packets, packet_bytes, pixel_count, pixels);
+    case 3:
+        return decode_pixels<3>(packets, packet_bytes, pixel_count, pixels);
+    default:
+        return decode_pixels<4>(packets, packet_bytes, pixel_count, pixels);
+    }
 }
 
 RleCursor decode_packets(RleCursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit)
