@@ -280,6 +280,7 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
     frame.pixels = data;
     frame.readable = (in_scratch ? scratch_buffer_size : input_buffer_size) - offset;
     frame.kind = gray ? FrameKind::gray : FrameKind::color;
+    frame.pixel_size = pixel_size;
     frame.top_first = honor_origin && (header.descriptor & TOP_FIRST) != 0;
     frame.red_first = false;
     return {};

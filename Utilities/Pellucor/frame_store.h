@@ -33,15 +33,18 @@ constexpr std::size_t BUFFER_SLACK = 4096;
 constexpr std::size_t COLOR_TABLE_SIZE = COLOR_PIXEL_SIZE * 65536;
 
 // A frame in the layout the packers take: rows of video_width pixels with
-// nothing between them, bottom row first unless top_first; a color pixel is
-// 3 bytes, blue, green, red (red, green, blue where red_first), a gray pixel
-// 1 byte. readable is how many bytes from pixels on lie inside their buffer.
+// nothing between them, bottom row first unless top_first; a pixel is 3
+// bytes, blue, green, red (red, green, blue where red_first), or 1 byte of
+// gray. A gray frame is packed in the gray word format, whatever the size of
+// its pixels. readable is how many bytes from pixels on lie inside their
+// buffer.
 enum class FrameKind : std::uint8_t { color, gray };
 
 struct SourceFrame {
-    const std::uint8_t* pixels;
+    std::uint8_t* pixels;
     std::size_t readable;
     FrameKind kind;
+    std::size_t pixel_size;
     bool top_first;
     bool red_first;
 };

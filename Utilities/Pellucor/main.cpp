@@ -87,6 +87,7 @@ struct Run {
     char conversion;
     std::int32_t first_frame, last_frame;
     bool honor_origin;
+    bool dither;
 };
 
 // What the options before the six arguments say.
@@ -96,6 +97,7 @@ struct Options {
     const char* problem_text = nullptr;
     bool help = false, version = false;
     bool honor_origin = false;
+    bool dither = false;
 };
 
 // The options that take a word format, and which formats they set.
@@ -114,13 +116,15 @@ struct FlagOption {
 };
 constexpr FlagOption FLAG_OPTIONS[] = {{"--help", &Options::help},
                                        {"--version", &Options::version},
-                                       {"--honor-origin", &Options::honor_origin}};
+                                       {"--honor-origin", &Options::honor_origin},
+                                       {"--dither", &Options::dither}};
 
 constexpr const char* OPTION_HELP[] = {
     "  --format F        word format F for every frame",
     "  --color-format F  word format F for color frames (rgb555le unless told)",
     "  --gray-format F   word format F for gray frames (rgb565le unless told)",
     "  --honor-origin    take each TGA frame's rows and columns in the order its header says",
+    "  --dither          dither with an 8 x 8 ordered (Bayer) matrix instead of cutting the low bits",
     "  --                end of the options",
     "  --help, -h        this text",
     "  --version         the vector path in use and the frames this build reads",
@@ -274,6 +278,7 @@ Run read_command_line(int argc, char** argv)
     run.pattern = arguments[PATTERN];
     run.output_path = arguments[OUTPUT_PATH];
     run.honor_origin = options.honor_origin;
+    run.dither = options.dither;
     run.conversion = pattern_conversion(run.pattern);
     if (run.conversion == BAD_PATTERN) {
         fail(EXIT_BAD_ARGUMENTS, "Invalid file format %s\n", run.pattern);
@@ -449,7 +454,7 @@ void convert_frame(const Run& run, const FileIdentity& output, std::int32_t fram
     if (source.kind == FrameKind::gray) {
         say("Grayscale ... ");
     }
-    pack_frame(source);
+    pack_frame(source, run.dither);
 
     if (frame == run.first_frame && !begin_output()) {
         fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);

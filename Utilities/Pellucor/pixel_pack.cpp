@@ -16,6 +16,7 @@
 // row to the plain loop below.
 #include "pixel_pack.h"
 
+#include "dither.h"
 #include "frame_store.h"
 #include "pixel_pack_kernels.h"
 #include "vector_path.h"
@@ -80,7 +81,7 @@ void pack_gray_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std
     rows_in_format<GrayPlain, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
-void pack_frame(const SourceFrame& frame)
+void pack_frame(const SourceFrame& frame, bool dither)
 {
     if (video_pixel_count() == 0) {
         return;  // not even a walk over 2^31 empty rows
@@ -89,7 +90,12 @@ void pack_frame(const SourceFrame& frame)
     WordFormat format = gray ? gray_word_format : color_word_format;
     // Red stored where blue is: the other channel order of the same format.
     format.blue_high = format.blue_high != frame.red_first;
-    const FramePacker pack = gray ? kernels().pack_gray_frame : kernels().pack_color_frame;
+    if (dither) {
+        pack_dithered_frame(frame, format);
+        return;
+    }
+    const FramePacker pack =
+        frame.pixel_size == GRAY_PIXEL_SIZE ? kernels().pack_gray_frame : kernels().pack_color_frame;
     pack(frame.pixels, output_buffer, static_cast<std::size_t>(video_width), static_cast<std::size_t>(video_height),
          frame.readable, frame.top_first, format);
 }

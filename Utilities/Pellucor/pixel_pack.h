@@ -4,5 +4,7 @@
 #include "frame_store.h"
 
 // Packs the frame into output_buffer, top row first: 2 * width * height
-// bytes, in color_word_format or gray_word_format by the frame's kind.
-void pack_frame(const SourceFrame& frame);
+// bytes, in color_word_format or gray_word_format by the frame's kind;
+// dithered where asked (dither.h), otherwise each field the top bits of its
+// channel. A dithered frame's pixels are changed on the way.
+void pack_frame(const SourceFrame& frame, bool dither = false);

@@ -8,6 +8,7 @@
 
 #include "word_format.h"
 
+#include "dither_kernels.h"
 #include "processor.h"
 
 // Packs a frame of height rows of width pixels, which lie from source on,
@@ -35,6 +36,8 @@ struct Kernels {
     FramePacker pack_color_frame;
     FramePacker pack_gray_frame;
     PacketDecoder decode_packets;
+    PatternAdder add_pattern;
+    GraySpreader spread_gray;
 };
 
 // Every path, best first, on every build; the last is the plain loops.

@@ -55,6 +55,22 @@ constexpr unsigned pack_gray_word(unsigned value, const WordFormat& format)
     return pack_word(value, value, value, format);
 }
 
+// The word of one pixel dithered at threshold t (0 to 63): a field of n bits
+// takes min(v + (t >> (n - 2)), 255) >> (8 - n), the reference that the
+// dithered packers match.
+constexpr unsigned dithered_channel(unsigned value, unsigned bits, unsigned t)
+{
+    constexpr unsigned BYTE_MAX = 255;
+    const unsigned sum = value + (t >> (bits - 2));
+    return sum < BYTE_MAX ? sum : BYTE_MAX;
+}
+
+constexpr unsigned pack_dithered_word(unsigned red, unsigned green, unsigned blue, unsigned t, const WordFormat& format)
+{
+    return pack_word(dithered_channel(red, FIELD_BITS, t), dithered_channel(green, format.green_bits, t),
+                     dithered_channel(blue, FIELD_BITS, t), format);
+}
+
 // Stores word at at[0] and at[1] in the format's byte order.
 inline void store_word(std::uint8_t* at, unsigned word, const WordFormat& format)
 {

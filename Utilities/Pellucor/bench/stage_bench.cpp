@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "dither.h"
 #include "frame_input.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
@@ -81,7 +82,8 @@ bool use_path(benchmark::State& state, const Kernels& kernels)
     return true;
 }
 
-void pack(benchmark::State& state, const Kernels& path, Size size, bool gray, const WordFormat& format)
+void pack(benchmark::State& state, const Kernels& path, Size size, bool gray, const WordFormat& format,
+          bool dither = false)
 {
     const VectorPath best = kernels().path;
     if (!use_path(state, path)) {
@@ -95,8 +97,10 @@ void pack(benchmark::State& state, const Kernels& path, Size size, bool gray, co
     fill_random(input_bytes);
     const double copy = memcpy_seconds(input_bytes);
     for (auto _ : state) {
-        pack_frame({input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE,
-                    gray ? FrameKind::gray : FrameKind::color, false, false});
+        SourceFrame frame = {input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE,
+                             gray ? FrameKind::gray : FrameKind::color, gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE,
+                             false, false};
+        pack_frame(frame, dither);
         benchmark::DoNotOptimize(output_buffer);
         benchmark::ClobberMemory();
     }
@@ -262,6 +266,16 @@ int main(int argc, char** argv)
                 benchmark::RegisterBenchmark((stage + size_name(size) + "/" + path.name).c_str(),
                                              [&path, size, gray, &standard](benchmark::State& state) {
                                                  pack(state, path, size, gray, standard);
+                                             });
+            }
+        }
+        // Dithered and packed, the pass and the packer together, beside the
+        // packer alone above.
+        for (const Size size : SIZES) {
+            for (const Kernels& path : kernel_table()) {
+                benchmark::RegisterBenchmark((stage + size_name(size) + "/" + path.name + "/dither").c_str(),
+                                             [&path, size, gray, &standard](benchmark::State& state) {
+                                                 pack(state, path, size, gray, standard, true);
                                              });
             }
         }

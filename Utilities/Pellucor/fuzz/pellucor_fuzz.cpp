@@ -2,14 +2,16 @@
 // line (the TGA header, the frame input stage, the RLE decoder, the
 // packers), in process.
 //
-// Input: byte 0's low bit picks --honor-origin; byte 1 the word format; byte
+// Input: byte 0's low bit picks --honor-origin, its next bit --dither; byte
+// 1 the word format; byte
 // 2's high bits the kernels' path where the processor has it. The rest is
 // the frame file. The run's geometry is the header's own where it is at most
 // 511 x 7 pixels (past every vector chunk of 64 pixels and its tails), so
 // that every type and depth is reached; otherwise the header's size modulo
 // that, which the stage must refuse. A frame that the stage accepts must
 // have packed exactly 2 x width x height bytes that match the reference
-// formula on the pixels it handed over; a frame it refuses must have left
+// formula (dithered, with --dither) on the pixels it handed over; a frame it
+// refuses must have left
 // output_buffer alone. 24-bit RLE frames are also decoded by the reference
 // decoder, which must agree on whether the frame is complete and on every
 // pixel.
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "dither.h"
 #include "frame_input.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
@@ -37,6 +40,7 @@ constexpr std::size_t WIDTH_OFFSET = 12, HEIGHT_OFFSET = 14, DEPTH_OFFSET = 16;
 constexpr unsigned TRUE_COLOR_DEPTH = 24;
 
 std::uint8_t reference_pixels[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
+std::uint8_t undithered[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
 
 void check(bool condition)
 {
@@ -60,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const bool honor_origin = (data[0] & 1u) != 0;
+    const bool dither = (data[0] & 2u) != 0;
     color_word_format = gray_word_format = WORD_FORMATS[data[1] % std::size(WORD_FORMATS)];
     const auto table = kernel_table();
     use_vector_path(table[(data[2] >> PATH_SHIFT) % table.size()].path);
@@ -94,8 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(!accepted || std::memcmp(frame.pixels, reference_pixels, COLOR_PIXEL_SIZE * pixels) == 0);
         }
     }
+    // The pixels as the stage handed them over, before any dithering.
+    const std::size_t pixel_size = accepted ? frame.pixel_size : COLOR_PIXEL_SIZE;
     if (accepted) {
-        pack_frame(frame);
+        std::memcpy(undithered, frame.pixels, pixel_size * video_pixel_count());
+        pack_frame(frame, dither);
     }
 
     const bool gray = accepted && frame.kind == FrameKind::gray;
@@ -105,15 +113,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = packed; i < WATCHED_OUTPUT; ++i) {
         check(output_buffer[i] == SENTINEL);
     }
-    const std::size_t pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
     const WordFormat& format = gray ? gray_word_format : color_word_format;
     for (std::size_t y = 0; accepted && y < height; ++y) {
         const std::size_t row = frame.top_first ? y : height - 1 - y;
         for (std::size_t x = 0; x < width; ++x) {
-            const std::uint8_t* p = frame.pixels + (row * width + x) * pixel_size;
+            const std::uint8_t* p = undithered + (row * width + x) * pixel_size;
+            const unsigned red = pixel_size == GRAY_PIXEL_SIZE ? p[0] : p[TGA_RED];
+            const unsigned green = pixel_size == GRAY_PIXEL_SIZE ? p[0] : p[TGA_GREEN];
+            const unsigned blue = pixel_size == GRAY_PIXEL_SIZE ? p[0] : p[TGA_BLUE];
             std::uint8_t word[PACKED_PIXEL_SIZE];
-            store_word(word, gray ? pack_gray_word(p[0], format) : pack_word(p[TGA_RED], p[TGA_GREEN], p[TGA_BLUE], format),
-                       format);
+            const unsigned value = dither ? pack_dithered_word(red, green, blue, BAYER[y % 8][x % 8], format)
+                                          : pack_word(red, green, blue, format);
+            store_word(word, value, format);
             check(std::memcmp(word, output_buffer + PACKED_PIXEL_SIZE * (y * width + x), PACKED_PIXEL_SIZE) == 0);
         }
     }

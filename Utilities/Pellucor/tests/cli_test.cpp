@@ -378,6 +378,8 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"--colour-format", "rgb565le", "f%d", o, "1", "1", "3", "2"}, "Unknown option --colour-format\n" + USAGE},
         {{"--format", "rgb565le", "--bogus", "f%d", o, "1", "1", "3", "2"}, "Unknown option --bogus\n" + USAGE},
         {{"--gray-format"}, "Missing word format after --gray-format\n" + USAGE},
+        {{"--dither=ordered", "f%d", o, "1", "1", "3", "2"}, "Unknown option --dither=ordered\n" + USAGE},
+        {{"--honor-origin=yes", "f%d", o, "1", "1", "3", "2"}, "Unknown option --honor-origin=yes\n" + USAGE},
         {{"--format", "rgb565le", "f%d", o, "1", "1", "3"}, USAGE},
         {{"--format", "rgb565le", "--", "f%d", o, "1", "1", "3", "2", "7"}, USAGE},
         {{"f%d", o, "1", "1", "3", "2", "--format", "rgb565le"}, USAGE},  // options come first

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "dither.h"
 #include "frame_input.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
@@ -34,7 +35,8 @@ const auto* const frame_store = ::testing::AddGlobalTestEnvironment(new FrameSto
 // An uncompressed frame as read, in the packers' layout already.
 SourceFrame read_frame(FrameKind kind)
 {
-    return {input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE, kind, false, false};
+    return {input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE, kind,
+            kind == FrameKind::gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE, false, false};
 }
 
 void pack_color_frame()
@@ -274,6 +276,84 @@ TEST(FrameInput, RefusesWhatItCannotConvert)
     }
 }
 
+// Dithering, with the words written out by hand: a flat color just below a
+// step of each field (red 7, green 250, blue 15) over 8 x 2 pixels, and the
+// gray ramp 0 to 255 across 8 columns, two rows.
+TEST(Dither, WordsWrittenOut)
+{
+    const std::vector<Rgb> flat(16, Rgb{7, 250, 15});
+    const Bytes ramp = {0, 36, 73, 109, 146, 182, 219, 255};
+    Bytes ramp_rows = ramp;
+    ramp_rows.insert(ramp_rows.end(), ramp.begin(), ramp.end());
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* format;
+        Bytes words;
+    };
+    const Case cases[] = {
+        {"flat color, rgb555le", color_tga(flat, 8, 2), "rgb555le",
+         {0xE1, 0x03, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE1, 0x03, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07,
+          0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07}},
+        {"flat color, rgb565le", color_tga(flat, 8, 2), "rgb565le",
+         {0xC1, 0x07, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC1, 0x07, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F,
+          0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F}},
+        {"gray ramp, rgb565le", gray_tga(ramp_rows, 8, 2), "rgb565le",
+         {0x00, 0x00, 0x25, 0x29, 0x49, 0x4A, 0x6E, 0x73, 0x92, 0x94, 0xD7, 0xBD, 0xDB, 0xDE, 0xFF, 0xFF,
+          0x00, 0x00, 0x24, 0x21, 0x6A, 0x52, 0x6E, 0x73, 0xB3, 0x9C, 0xB7, 0xBD, 0xFC, 0xE6, 0xFF, 0xFF}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        color_word_format = gray_word_format = *find_word_format(c.format);
+        load(c.file, 8, 2);
+        TgaHeader header {};
+        ASSERT_TRUE(read_tga_header(c.file.size(), header));
+        SourceFrame frame {};
+        ASSERT_EQ(decode_frame(header, c.file.size(), false, frame).problem, InputProblem::none);
+        pack_frame(frame, true);
+        EXPECT_EQ(packed(16), c.words);
+    }
+    color_word_format = DEFAULT_COLOR_FORMAT;
+    gray_word_format = DEFAULT_GRAY_FORMAT;
+}
+
+// A channel of 255 never wraps; the pattern repeats every 8 pixels across
+// and down; the same picture gives the same words every time.
+TEST(Dither, Properties)
+{
+    constexpr int SIDE = 24;
+    const std::vector<Rgb> picture(SIDE * SIDE, Rgb{255, 131, 3});
+    for (const WordFormat& format : WORD_FORMATS) {
+        SCOPED_TRACE(format.name);
+        color_word_format = format;
+        Bytes first;
+        for (int time = 0; time < 2; ++time) {
+            load(color_tga(picture, SIDE, SIDE), SIDE, SIDE);
+            SourceFrame frame = read_frame(FrameKind::color);
+            pack_frame(frame, true);
+            const Bytes words = packed(SIDE * SIDE);
+            if (time == 1) {
+                EXPECT_EQ(words, first);
+            }
+            first = words;
+        }
+        const auto word = [&](int x, int y) {
+            const std::uint8_t* at = &first[PACKED_PIXEL_SIZE * static_cast<std::size_t>(y * SIDE + x)];
+            return format.big_endian ? at[0] << 8 | at[1] : at[1] << 8 | at[0];
+        };
+        const unsigned red_field = (1u << FIELD_BITS) - 1;
+        const unsigned red_shift = format.blue_high ? 0 : FIELD_BITS + format.green_bits;
+        for (int y = 0; y < SIDE; ++y) {
+            for (int x = 0; x < SIDE; ++x) {
+                EXPECT_EQ(static_cast<unsigned>(word(x, y)) >> red_shift & red_field, red_field);
+                EXPECT_EQ(word(x, y), word((x + 8) % SIDE, y));
+                EXPECT_EQ(word(x, y), word(x, (y + 8) % SIDE));
+            }
+        }
+    }
+    color_word_format = DEFAULT_COLOR_FORMAT;
+}
+
 struct RleCase {
     const char* name;
     int width, height;
@@ -423,6 +503,47 @@ TEST_P(Kernel, PackersMatchReferenceInEveryFormat)
                 const FramePacker pack_rows = gray ? GetParam().pack_gray_frame : GetParam().pack_color_frame;
                 pack_rows(last_row, output_buffer, w, 1, pixel_size * w, false, format);
                 ASSERT_EQ(packed(w), reference_row(last_row, w, gray, format));
+            }
+        }
+    }
+}
+
+// With dithering, on every path, width and format: each word against the
+// reference formula at its position, top row first and bottom row first.
+TEST_P(Kernel, DitheredPackersMatchReference)
+{
+    constexpr int MAX_WIDTH = 130, HEIGHT = 9;
+    std::vector<std::uint8_t> source(COLOR_PIXEL_SIZE * MAX_WIDTH * HEIGHT);
+    fill_pseudo_random(source.data(), source.size());
+    for (const WordFormat& format : WORD_FORMATS) {
+        for (const bool gray : {false, true}) {
+            for (const bool top_first : {false, true}) {
+                const std::size_t size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
+                for (int width = 1; width <= MAX_WIDTH; ++width) {
+                    SCOPED_TRACE(std::string(format.name) + (gray ? " gray" : " color") + " width " +
+                                 std::to_string(width) + (top_first ? " top first" : ""));
+                    const auto w = static_cast<std::size_t>(width);
+                    color_word_format = gray_word_format = format;
+                    video_width = width;
+                    video_height = HEIGHT;
+                    std::memcpy(input_buffer + TGA_HEADER_SIZE, source.data(), size * w * HEIGHT);
+                    SourceFrame frame = read_frame(gray ? FrameKind::gray : FrameKind::color);
+                    frame.top_first = top_first;
+                    pack_frame(frame, true);
+                    Bytes expected(PACKED_PIXEL_SIZE * w * HEIGHT);
+                    for (std::size_t y = 0; y < HEIGHT; ++y) {
+                        const std::size_t row = top_first ? y : HEIGHT - 1 - y;
+                        for (std::size_t x = 0; x < w; ++x) {
+                            const std::uint8_t* p = source.data() + size * (row * w + x);
+                            const unsigned t = BAYER[y % 8][x % 8];
+                            store_word(&expected[PACKED_PIXEL_SIZE * (y * w + x)],
+                                       gray ? pack_dithered_word(p[0], p[0], p[0], t, format)
+                                            : pack_dithered_word(p[TGA_RED], p[TGA_GREEN], p[TGA_BLUE], t, format),
+                                       format);
+                        }
+                    }
+                    ASSERT_EQ(packed(w * HEIGHT), expected);
+                }
             }
         }
     }

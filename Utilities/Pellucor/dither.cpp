@@ -1,0 +1,110 @@
+// Ordered dithering: an 8 x 8 Bayer threshold t for each pixel, by its
+// position in the output frame, added to each channel with saturation before
+// the packers drop a field's d low bits:
+//   5-bit field (d = 3)   v + (t >> 3), at most 255
+//   6-bit field (d = 2)   v + (t >> 4), at most 255
+// The pattern repeats every 8 pixels, so that a still picture gives the same
+// words in every frame. The kernel table's loops add a row's pattern, or
+// spread a gray row whose fields take different offsets.
+#include "dither.h"
+#include "dither_kernels.h"
+#include "pixel_pack_kernels.h"
+#include "vector_path.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+constexpr std::size_t BAYER_SIDE = 8;
+constexpr unsigned THRESHOLD_BITS = 6;  // t is 0 to 63
+constexpr std::size_t CHANNELS = COLOR_PIXEL_SIZE;
+constexpr unsigned BYTE_MAX = 255;
+
+unsigned field_drop(unsigned bits)
+{
+    return CHANNEL_BITS - bits;
+}
+
+// What a field of the given bits adds at threshold t.
+std::uint8_t offset(unsigned t, unsigned bits)
+{
+    return static_cast<std::uint8_t>(t >> (THRESHOLD_BITS - field_drop(bits)));
+}
+
+std::uint8_t saturated(unsigned value, unsigned add)
+{
+    return static_cast<std::uint8_t>(std::min(value + add, BYTE_MAX));
+}
+
+bool inside(const std::uint8_t* at, const std::uint8_t* buffer, std::size_t size)
+{
+    return !std::less<const std::uint8_t*> {}(at, buffer) && std::less<const std::uint8_t*> {}(at, buffer + size);
+}
+
+}  // namespace
+
+void add_pattern_plain(std::uint8_t* row, std::size_t bytes, const std::uint8_t* pattern)
+{
+    std::size_t at = 0;
+    for (; at + DITHER_PATTERN_BYTES <= bytes; at += DITHER_PATTERN_BYTES) {
+        for (std::size_t i = 0; i < DITHER_PATTERN_BYTES; ++i) {
+            row[at + i] = saturated(row[at + i], pattern[i]);
+        }
+    }
+    for (std::size_t i = 0; at + i < bytes; ++i) {
+        row[at + i] = saturated(row[at + i], pattern[i]);
+    }
+}
+
+void spread_gray_plain(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width, const std::uint8_t* five,
+                       const std::uint8_t* six)
+{
+    for (std::size_t x = 0; x < width; ++x) {
+        std::uint8_t* pixel = pixels + CHANNELS * x;
+        pixel[TGA_BLUE] = pixel[TGA_RED] = saturated(gray[x], five[x % DITHER_SPREAD_PIXELS]);
+        pixel[TGA_GREEN] = saturated(gray[x], six[x % DITHER_SPREAD_PIXELS]);
+    }
+}
+
+void pack_dithered_frame(const SourceFrame& frame, const WordFormat& format)
+{
+    const std::size_t width = static_cast<std::size_t>(video_width);
+    const std::size_t height = static_cast<std::size_t>(video_height);
+    const Kernels& loops = kernels();
+    const std::size_t size = frame.pixel_size;
+    const bool spread = size == GRAY_PIXEL_SIZE && format.green_bits != FIELD_BITS;
+    // A spread row goes to the start of the buffer that does not hold the frame.
+    const bool in_input = inside(frame.pixels, input_buffer, input_buffer_size);
+    std::uint8_t* spread_row = in_input ? scratch_buffer : input_buffer;
+    const std::size_t spread_readable = in_input ? scratch_buffer_size : input_buffer_size;
+    const FramePacker pack = size == GRAY_PIXEL_SIZE && !spread ? loops.pack_gray_frame : loops.pack_color_frame;
+
+    // The offsets of each row of the matrix, for this frame's pixels.
+    std::uint8_t pattern[BAYER_SIDE][DITHER_PATTERN_BYTES];
+    std::uint8_t five[BAYER_SIDE][DITHER_SPREAD_PIXELS], six[BAYER_SIDE][DITHER_SPREAD_PIXELS];
+    for (std::size_t y = 0; y < BAYER_SIDE; ++y) {
+        for (std::size_t i = 0; i < DITHER_PATTERN_BYTES; ++i) {
+            const bool green = size == CHANNELS && i % CHANNELS == TGA_GREEN;
+            pattern[y][i] = offset(BAYER[y][i / size % BAYER_SIDE], green ? format.green_bits : FIELD_BITS);
+        }
+        for (std::size_t x = 0; x < DITHER_SPREAD_PIXELS; ++x) {
+            five[y][x] = offset(BAYER[y][x % BAYER_SIDE], FIELD_BITS);
+            six[y][x] = offset(BAYER[y][x % BAYER_SIDE], format.green_bits);
+        }
+    }
+    for (std::size_t row = 0; row < height; ++row) {
+        const std::size_t stored = frame.top_first ? row : height - 1 - row;
+        std::uint8_t* source = frame.pixels + stored * width * size;
+        std::size_t readable = frame.readable - stored * width * size;
+        if (spread) {
+            loops.spread_gray(source, spread_row, width, five[row % BAYER_SIDE], six[row % BAYER_SIDE]);
+            source = spread_row;
+            readable = spread_readable;
+        } else {
+            loops.add_pattern(source, width * size, pattern[row % BAYER_SIDE]);
+        }
+        pack(source, output_buffer + row * width * PACKED_PIXEL_SIZE, width, 1, readable, false, format);
+    }
+}
