@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Packages: a Debian package and a tarball of the Linux build, a zip of the
 # Windows build, and a source tarball. The version is the project's.
 #
@@ -6,16 +7,17 @@
 #   cpack --config build-windows/CPackConfig.cmake -G ZIP
 #   cmake --build build --target package_source
 set(CPACK_PACKAGE_NAME pellucor)
-set(CPACK_PACKAGE_VENDOR "The Pellucor developers")
-set(CPACK_PACKAGE_CONTACT "The Pellucor developers <pellucor@example.org>")
+set(CPACK_PACKAGE_VENDOR "The Pellucor authors")
+set(CPACK_PACKAGE_CONTACT "The Pellucor authors <pellucor@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert a numbered sequence of TGA frames to raw 16-bit video")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-       "Pellucor turns a numbered sequence of TGA frames (uncompressed or run-length\n"
-       "compressed 24-bit color, and 8-bit gray) into one headerless file of 16-bit\n"
-       "pixel words, frames back to back, that a player on a small display streams\n"
-       "straight from the file. It fails loudly on a missing or broken frame and\n"
-       "never writes over one of its own input frames.")
+       "Pellucor turns a numbered sequence of TGA frames (true color, gray or\n"
+       "color-mapped, raw or run-length compressed) into one headerless file of\n"
+       "16-bit pixel words, frames back to back, that a player on a small display\n"
+       "streams straight from the file. It fails loudly on a missing, broken or\n"
+       "wrong-sized frame and never writes over one of its own input frames.")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ordered dithering: an 8 x 8 Bayer threshold t for each pixel, by its
 // position in the output frame, added to each channel with saturation before
 // the packers drop a field's d low bits:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ordered dithering, on request (--dither).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dithering loops of the kernel table.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // aarch64 dithering loops of the kernel table: NEON saturating additions,
 // and the store that interleaves three planes into 3-byte pixels.
 #include "dither_kernels.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // x86-64 dithering loops of the kernel table: the pattern added with SSE2,
 // which every x86-64 processor has, and gray spread to 3-byte pixels with
 // SSSE3 byte shuffles.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame input: TGA frames of every kind into the layout the packers take.
 //
 // The TGA header, 18 bytes, little-endian:

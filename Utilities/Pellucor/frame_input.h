@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame input: from a frame file, as read into input_buffer, to a frame in
 // the layout the packers take.
 #pragma once

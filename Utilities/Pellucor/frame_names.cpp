@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame file names from the pattern, and frame numbers from names.
 #include "frame_names.h"
 

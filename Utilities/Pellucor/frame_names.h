@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame file names: the pattern, its expansion for one frame, and the frame
 // numbers that a name found in a folder could have.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame store: the geometry, and the buffers reserved once for a run.
 #include "frame_store.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame store: the frame geometry and the buffers that carry one frame from
 // the file read, through the frame input stage, to the packers and the write.
 // The buffers are reserved once a run, sized for the run's frame size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command line and frame loop.
 //
 //   pellucor [OPTION...] [--] PATTERN OUTPUT FIRST LAST WIDTH HEIGHT
@@ -140,6 +141,13 @@ constexpr const char* FORMAT_HELP[] = {
     "  bgr565be  BBBBBGGG GGGRRRRR, high byte first",
 };
 
+constexpr const char* EXIT_HELP[] = {
+    "  0  every frame was converted and written",
+    "  1  the command line was refused, or the output is one of the frames; no file was touched",
+    "  2  the output could not be opened, is in use by another run, or could not be written",
+    "  3  a frame is missing, unreadable, incomplete, of another size, or cannot be converted",
+};
+
 constexpr const char* SHORT_HELP = "-h";  // alone on the command line
 
 // Reads the options, each "--option F" or "--option=F" or a flag, up to the
@@ -247,6 +255,8 @@ void print_help()
     for (const char* line : OPTION_HELP) say("%s\n", line);
     say("Word formats:\n");
     for (const char* line : FORMAT_HELP) say("%s\n", line);
+    say("Exit statuses:\n");
+    for (const char* line : EXIT_HELP) say("%s\n", line);
 }
 
 void print_version()

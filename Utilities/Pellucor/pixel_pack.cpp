@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixel packing: source pixels to 16-bit words, in the word format chosen
 // for each kind of frame (word_format.h has the layouts). By default:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixel packers: source pixels to 16-bit words.
 #pragma once
 

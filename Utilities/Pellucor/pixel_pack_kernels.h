@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame packers of the kernel table, and the byte form of the word formats
 // that the vector loops compute.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // aarch64 row packers of the kernel table: NEON, which every aarch64
 // processor has. 16 pixels at a time, split into channel planes by the load
 // and the word's two bytes interleaved by the store; the byte order of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // x86-64 row packers of the kernel table: color rows with SSSE3, AVX2 or
 // AVX-512 with VBMI, gray rows with AVX2. Each loop does whole chunks of
 // pixels and hands the rest of the row to the plain loop.

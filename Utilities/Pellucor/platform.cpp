@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operating-system calls of the driver, POSIX and Windows side by side.
 #include "platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the driver needs from the operating system beyond standard C: which
 // file a name or an open file is, the output file, and interruptions.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the build's target processor is, and how a function asks for more of
 // it than the build's baseline.
 #pragma once

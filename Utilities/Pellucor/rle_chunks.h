@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RLE decoder's unchecked loop, shared by its 16-byte parts (this
 // header) and its 32-byte parts (rle_decode_avx2.cpp).
 //

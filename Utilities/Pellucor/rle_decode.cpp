@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RLE decoder for TGA image types 9, 10 and 11.
 //
 // The pixel data is a sequence of packets, each led by one header byte:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RLE decoder for TGA image types 9, 10 and 11: pixels of 1 to 4 bytes, and
 // the vector kernels for 3-byte color pixels.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RLE decoder's unchecked loop with AVX2 (kernel table, x86-64): runs in
 // chunks of 32 pixels, three 32-byte parts that each hold the pixel's bytes
 // in turn from where the part before ends, and raw pixels 32 bytes at a time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which kernels the stages run: the best the processor has, found on first
 // use, or the one a test, a benchmark or PELLUCOR_VECTOR_PATH asks for.
 #include "vector_path.h"

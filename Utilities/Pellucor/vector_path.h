@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel table: for each instruction set, the stages' inner loops, picked
 // at run time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Word formats: how a pixel becomes a 16-bit word, and the word two bytes.
 //
 //   rgb565  RRRRRGGG GGGBBBBB        rgb555  0RRRRRGG GGGBBBBB

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Linux aarch64 (ARM64), run under qemu-user.
 # Debian: g++-aarch64-linux-gnu qemu-user
 set(CMAKE_SYSTEM_PROCESSOR aarch64)

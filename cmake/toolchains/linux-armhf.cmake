@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Linux armhf, a 32-bit host (as on many Raspberry Pi systems), run under
 # qemu-user. Debian: g++-arm-linux-gnueabihf qemu-user
 set(CMAKE_SYSTEM_PROCESSOR arm)

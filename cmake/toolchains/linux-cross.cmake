@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared part of the Linux cross toolchains: compilers by GNU triplet, the
 # target's libraries from the cross sysroot, and qemu-user to run what is
 # built, so that ctest runs the target's tests through it.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Linux s390x, a big-endian host, run under qemu-user.
 # Debian: g++-s390x-linux-gnu qemu-user
 set(CMAKE_SYSTEM_PROCESSOR s390x)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows x86-64 with MinGW-w64, run under Wine. The programs are linked
 # statically, so that they need no MinGW DLLs at run time. The posix
 # thread model gives GoogleTest its std::mutex.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I/O floor for the benchmark: what converting costs with no decoding
 // and no packing. Opens each frame file, reads it in one read, and writes
 // 2 x width x height bytes per frame from a buffer of real pages, the way

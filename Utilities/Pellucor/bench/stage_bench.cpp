@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stage microbenchmarks: nanoseconds per pixel for each kernel of the two
 // packers and the RLE decoder, on frames shaped like real renders, in cache.
 // Each packer figure is also given as a multiple of memcpy of the same input

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: arbitrary bytes through the per-frame path of the command
 // line (the TGA header, the frame input stage, the RLE decoder, the
 // packers), in process.

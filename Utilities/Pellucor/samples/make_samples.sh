@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Rebuilds the sample frames (needs ImageMagick 6 and Pillow). The picture is
 # a red F on blue, 16 x 12, with a yellow top-left and a green bottom-right
 # pixel, so that a flip, a mirror or a red/blue swap shows.

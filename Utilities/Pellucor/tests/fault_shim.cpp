@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Injects failures into the converter through LD_PRELOAD, for the
 // end-to-end tests of what it does when the system fails it:
 //   PELLUCOR_FAULT=readdir:N     readdir fails with EIO once N names are read

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Every word format against FFmpeg's exact conversion of the same frames.
 
     ffmpeg_check.py PELLUCOR FFMPEG

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Unit tests of the checks, the RLE decoder and the packers, run on the frame store.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builders for small TGA frames, shared by the unit and end-to-end tests.
 #pragma once
 
