@@ -98,20 +98,20 @@ FrameCheck classify(const TgaHeader& header, Stored& stored)
     switch (header.type) {
     case TGA_TYPE_GRAY:
     case TGA_TYPE_RLE_GRAY:
-        if (depth != 8 && depth != 16) return {InputProblem::gray_depth, depth, 0, 0};
+        if (depth != 8 && depth != 16) return {InputProblem::gray_depth, depth, 0, 0, nullptr};
         stored = depth == 8 ? Stored::gray8 : Stored::gray16;
         return {};
     case TGA_TYPE_MAPPED:
     case TGA_TYPE_RLE_MAPPED:
-        if (depth != 8 && depth != 16) return {InputProblem::index_depth, depth, 0, 0};
-        if (header.map_type != MAP_PRESENT) return {InputProblem::no_color_map, 0, 0, 0};
+        if (depth != 8 && depth != 16) return {InputProblem::index_depth, depth, 0, 0, nullptr};
+        if (header.map_type != MAP_PRESENT) return {InputProblem::no_color_map, 0, 0, 0, nullptr};
         stored = depth == 8 ? Stored::mapped8 : Stored::mapped16;
         return {};
     default:
         if (depth == 24) stored = Stored::color24;
         else if (depth == 32) stored = Stored::color32;
         else if (depth == 15 || depth == 16) stored = Stored::color16;
-        else return {InputProblem::color_depth, depth, 0, 0};
+        else return {InputProblem::color_depth, depth, 0, 0, nullptr};
         return {};
     }
 }
@@ -208,7 +208,7 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
 {
     if (header.width != static_cast<std::uint32_t>(video_width) ||
         header.height != static_cast<std::uint32_t>(video_height)) {
-        return {InputProblem::wrong_size, 0, header.width, header.height};
+        return {InputProblem::wrong_size, 0, header.width, header.height, nullptr};
     }
     Stored stored = Stored::color24;
     if (const FrameCheck check = classify(header, stored); check.problem != InputProblem::none) {
@@ -218,7 +218,7 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
     if (header.map_type == MAP_PRESENT) {
         std::size_t entry_size = 0;
         if (!map_entry_size(header.map_entry_bits, entry_size)) {
-            return {InputProblem::map_entry_size, header.map_entry_bits, 0, 0};
+            return {InputProblem::map_entry_size, header.map_entry_bits, 0, 0, nullptr};
         }
         map_size = entry_size * header.map_length;
     }
@@ -228,7 +228,7 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
     const std::size_t data_offset = map_offset + map_size;
     const std::size_t end = std::min(bytes_read, input_buffer_size);
     if (end < data_offset) {
-        return {InputProblem::incomplete, 0, 0, 0};
+        return {InputProblem::incomplete, 0, 0, 0, nullptr};
     }
     if (stored == Stored::mapped8 || stored == Stored::mapped16) {
         std::size_t entry_size = 0;
@@ -243,18 +243,18 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
     bool in_scratch = false;
     if (is_compressed(header) && stored == Stored::color24) {
         if (!decompress_rle_frame(end, data_offset)) {
-            return {InputProblem::incomplete, 0, 0, 0};
+            return {InputProblem::incomplete, 0, 0, 0, nullptr};
         }
         data = input_buffer + TGA_HEADER_SIZE;
     } else if (is_compressed(header)) {
         // At most 4 bytes a pixel, which scratch_buffer holds.
         if (!decode_rle_pixels(data, end - data_offset, pixels, size, scratch_buffer)) {
-            return {InputProblem::incomplete, 0, 0, 0};
+            return {InputProblem::incomplete, 0, 0, 0, nullptr};
         }
         data = scratch_buffer;
         in_scratch = true;
     } else if (end - data_offset < size * pixels) {
-        return {InputProblem::incomplete, 0, 0, 0};
+        return {InputProblem::incomplete, 0, 0, 0, nullptr};
     }
 
     // A conversion goes to the other buffer: the frame was read into
@@ -263,7 +263,7 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
     if (stored == Stored::mapped8 || stored == Stored::mapped16) {
         unsigned bad_index = 0;
         if (!look_up(header, data, size, pixels, spare, bad_index)) {
-            return {InputProblem::index_outside_map, bad_index, 0, 0};
+            return {InputProblem::index_outside_map, bad_index, 0, 0, nullptr};
         }
         data = spare;
         in_scratch = !in_scratch;

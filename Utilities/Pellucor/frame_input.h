@@ -41,12 +41,15 @@ enum class InputProblem {
     no_color_map,       // a color-mapped type without a map
     map_entry_size,     // a map of value-bit entries
     index_outside_map,  // color index value, not in the map
+    invalid_png,        // a PNG the library refuses, for reason
+    no_png_reader,      // a PNG, and a build without the library
 };
 
 struct FrameCheck {
     InputProblem problem;
     unsigned value;
     unsigned width, height;
+    const char* reason;
 };
 
 // Reads the header of the frame file in input_buffer (bytes_read of it are

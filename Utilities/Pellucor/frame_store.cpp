@@ -2,6 +2,7 @@
 // Frame store: the geometry, and the buffers reserved once for a run.
 #include "frame_store.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <new>
 
@@ -56,7 +57,7 @@ bool reserve_frame_store(std::int32_t width, std::int32_t height)
     // At most MAX_VIDEO_PIXELS pixels: every size below stays far inside size_t.
     const std::size_t pixels = video_pixel_count();
     const std::size_t input = TGA_MAX_PREAMBLE + RLE_WORST_PIXEL_SIZE * pixels + BUFFER_SLACK;
-    const std::size_t scratch = input + BUFFER_SLACK;
+    const std::size_t scratch = std::max(input, PNG_WORST_PIXEL_SIZE * pixels) + BUFFER_SLACK;
     const std::size_t output = PACKED_PIXEL_SIZE * pixels + BUFFER_SLACK;
     input_buffer = reserve(input);
     scratch_buffer = reserve(scratch);

@@ -28,6 +28,8 @@ constexpr std::size_t TGA_MAX_STORED_PIXEL = 4;
 constexpr std::size_t TGA_MAX_PREAMBLE = TGA_HEADER_SIZE + TGA_MAX_ID + TGA_MAX_STORED_PIXEL * TGA_MAX_MAP_ENTRIES;
 // The worst RLE frame stores every pixel in a raw packet of its own.
 constexpr std::size_t RLE_WORST_PIXEL_SIZE = 1 + TGA_MAX_STORED_PIXEL;
+// A PNG decoded as stored: at most four 16-bit samples a pixel.
+constexpr std::size_t PNG_WORST_PIXEL_SIZE = 8;
 // Room past the data for the whole-chunk reads and writes of the vector loops.
 constexpr std::size_t BUFFER_SLACK = 4096;
 // A color-map index is at most 16 bits; the map, as 3-byte pixels, by index.

@@ -20,6 +20,7 @@
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "platform.h"
+#include "png_input.h"
 #include "vector_path.h"
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -262,7 +263,8 @@ void print_help()
 void print_version()
 {
     say("Vector path: %s\n", kernels().name);
-    say("Frames: TGA\n");
+    const char* png = png_library_version();
+    png != nullptr ? say("Frames: TGA, PNG (libspng %s)\n", png) : say("Frames: TGA; PNG frames not in this build\n");
 }
 
 // Reads the command line: prints the banner, answers --help and --version,
@@ -414,6 +416,10 @@ bool read_frame_file(std::FILE* file, const FileIdentity& identity, std::size_t&
         fail(EXIT_INPUT_FAILED, "Input file %s has a color map of %u-bit entries\n", pattern, check.value);
     case InputProblem::index_outside_map:
         fail(EXIT_INPUT_FAILED, "Input file %s has color index %u outside its color map\n", pattern, check.value);
+    case InputProblem::invalid_png:
+        fail(EXIT_INPUT_FAILED, "Input file %s is not a valid PNG: %s\n", pattern, check.reason);
+    case InputProblem::no_png_reader:
+        fail(EXIT_INPUT_FAILED, "Input file %s is a PNG, which this build cannot read\n", pattern);
     default:
         fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
     }
@@ -444,20 +450,28 @@ void convert_frame(const Run& run, const FileIdentity& output, std::int32_t fram
              static_cast<int>(frame));
     }
     std::size_t bytes_read = 0;
-    const bool read = read_frame_file(input, input_identity, bytes_read);
+    bool read = read_frame_file(input, input_identity, bytes_read);
+    // A PNG is told by its signature, whatever its name; a PNG longer than
+    // input_buffer is read on from the file, still open.
+    SourceFrame source {};
+    FrameCheck check {};
+    const bool png = read && is_png(bytes_read);
+    if (png) {
+        check = decode_png_frame(bytes_read, input_identity.size, input, source);
+    }
     if (std::fclose(input) != 0 || !read) {
         fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
     }
-
-    TgaHeader header {};
-    if (!read_tga_header(bytes_read, header)) {
-        fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);
+    if (!png) {
+        TgaHeader header {};
+        if (!read_tga_header(bytes_read, header)) {
+            fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);
+        }
+        if (is_compressed(header)) {
+            say("Uncompressing ... ");
+        }
+        check = decode_frame(header, bytes_read, run.honor_origin, source);
     }
-    if (is_compressed(header)) {
-        say("Uncompressing ... ");
-    }
-    SourceFrame source {};
-    const FrameCheck check = decode_frame(header, bytes_read, run.honor_origin, source);
     if (check.problem != InputProblem::none) {
         fail_frame(run, check);
     }

@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: MIT
+// PNG frames: every color type and bit depth a conforming encoder writes,
+// interlaced or not, decoded by libspng as stored and then brought into the
+// packers' layout here:
+//   gray, gray and alpha   a gray frame; 1-, 2- and 4-bit samples scaled to
+//                          8 bits (x 255, 85, 17), 16-bit ones their high byte
+//   RGB, RGBA, palette     a color frame of red, green, blue; 16-bit samples
+//                          their high byte, palette entries looked up
+// Alpha and tRNS are ignored, and so are gAMA, cHRM, sRGB and iCCP: the
+// samples are taken as they are stored. Rows are stored top row first.
+// 8-bit RGB and 8-bit gray, the common frames, need no pass of their own.
+//
+// The size is checked from the header before anything is inflated; the
+// library's limits on chunk sizes and on its cache of ancillary chunks make
+// a decompression bomb, or a file of millions of chunks, fail quickly.
+#include "png_input.h"
+
+#include <cstdint>
+#include <cstring>
+
+#ifdef PELLUCOR_PNG
+#include <spng.h>
+#endif
+
+namespace {
+
+constexpr std::uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+}  // namespace
+
+bool is_png(std::size_t bytes_read)
+{
+    return bytes_read >= sizeof PNG_SIGNATURE && std::memcmp(input_buffer, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0;
+}
+
+#ifndef PELLUCOR_PNG
+
+FrameCheck decode_png_frame(std::size_t, std::size_t, std::FILE*, SourceFrame&)
+{
+    return {InputProblem::no_png_reader, 0, 0, 0, nullptr};
+}
+
+const char* png_library_version()
+{
+    return nullptr;
+}
+
+#else
+
+namespace {
+
+// Large enough for any real chunk and any real set of text or profiles.
+constexpr std::size_t CHUNK_LIMIT = std::size_t {64} << 20;
+constexpr std::size_t CACHE_LIMIT = std::size_t {64} << 20;
+constexpr unsigned BITS_PER_BYTE = 8;
+constexpr unsigned SAMPLE_MAX = 255;
+constexpr std::size_t RGB = 3;
+
+// What the library said, for the message.
+FrameCheck invalid(int error)
+{
+    return {InputProblem::invalid_png, 0, 0, 0, spng_strerror(error)};
+}
+
+unsigned channels_of(std::uint8_t color_type)
+{
+    switch (color_type) {
+    case SPNG_COLOR_TYPE_TRUECOLOR:
+        return 3;
+    case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+        return 2;
+    case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+// Sample i of a row of samples of the given bits, as stored: a sub-byte
+// sample from the high bits of its byte first; a 16-bit sample, host-endian
+// as the library gives it, as its high byte.
+unsigned sample(const std::uint8_t* row, std::size_t i, unsigned bits)
+{
+    if (bits == 16) {
+        std::uint16_t value = 0;
+        std::memcpy(&value, row + 2 * i, sizeof value);
+        return value >> BITS_PER_BYTE;
+    }
+    if (bits == 8) {
+        return row[i];
+    }
+    const std::size_t bit = i * bits;
+    const unsigned shift = BITS_PER_BYTE - bits - static_cast<unsigned>(bit % BITS_PER_BYTE);
+    return row[bit / BITS_PER_BYTE] >> shift & ((1u << bits) - 1);
+}
+
+// The PNG's rows, as stored at in, into the packers' layout at out. False
+// where a palette index lies past the palette.
+bool convert_rows(const spng_ihdr& ihdr, const spng_plte& palette, const std::uint8_t* in, std::size_t stride,
+                  std::uint8_t* out)
+{
+    const std::size_t width = ihdr.width, height = ihdr.height;
+    const unsigned bits = ihdr.bit_depth, channels = channels_of(ihdr.color_type);
+    const bool gray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+    const unsigned scale = bits < BITS_PER_BYTE ? SAMPLE_MAX / ((1u << bits) - 1) : 1;
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::uint8_t* row = in + y * stride;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::size_t first = x * channels;
+            if (gray) {
+                out[y * width + x] = static_cast<std::uint8_t>(sample(row, first, bits) * scale);
+            } else if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
+                const unsigned index = sample(row, first, bits);
+                if (index >= palette.n_entries) {
+                    return false;
+                }
+                const spng_plte_entry& entry = palette.entries[index];
+                std::uint8_t* pixel = out + RGB * (y * width + x);
+                pixel[0] = entry.red;
+                pixel[1] = entry.green;
+                pixel[2] = entry.blue;
+            } else {
+                std::uint8_t* pixel = out + RGB * (y * width + x);
+                for (std::size_t c = 0; c < RGB; ++c) {
+                    pixel[c] = static_cast<std::uint8_t>(sample(row, first + c, bits));
+                }
+            }
+        }
+    }
+    return true;
+}
+
+struct Context {
+    spng_ctx* ctx = spng_ctx_new(0);
+    ~Context() { spng_ctx_free(ctx); }
+};
+
+}  // namespace
+
+FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::FILE* file, SourceFrame& frame)
+{
+    Context png;
+    if (png.ctx == nullptr) {
+        return invalid(SPNG_EMEM);
+    }
+    int error = spng_set_chunk_limits(png.ctx, CHUNK_LIMIT, CACHE_LIMIT);
+    // The whole file was read when it fits input_buffer; a longer one is
+    // read by the library from the file itself.
+    const bool whole = bytes_read >= file_size && bytes_read < input_buffer_size;
+    if (error == 0) {
+        error = whole ? spng_set_png_buffer(png.ctx, input_buffer, bytes_read)
+                      : (std::fseek(file, 0, SEEK_SET) == 0 ? spng_set_png_file(png.ctx, file) : SPNG_EIO);
+    }
+    spng_ihdr ihdr {};
+    if (error == 0) {
+        error = spng_get_ihdr(png.ctx, &ihdr);
+    }
+    if (error != 0) {
+        return invalid(error);
+    }
+    if (ihdr.width != static_cast<std::uint32_t>(video_width) || ihdr.height != static_cast<std::uint32_t>(video_height)) {
+        return {InputProblem::wrong_size, 0, ihdr.width, ihdr.height, nullptr};
+    }
+    spng_plte palette {};
+    if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED && (error = spng_get_plte(png.ctx, &palette)) != 0) {
+        return invalid(error);
+    }
+    // The samples as stored, in scratch_buffer: at most 8 bytes a pixel.
+    std::size_t size = 0;
+    if ((error = spng_decoded_image_size(png.ctx, SPNG_FMT_PNG, &size)) != 0) {
+        return invalid(error);
+    }
+    if (size > scratch_buffer_size) {
+        return invalid(SPNG_EBUFSIZ);
+    }
+    if ((error = spng_decode_image(png.ctx, scratch_buffer, size, SPNG_FMT_PNG, 0)) != 0) {
+        return invalid(error);
+    }
+
+    const bool gray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+    const bool as_stored = ihdr.bit_depth == BITS_PER_BYTE && (ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
+                                                               ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR);
+    frame.pixels = scratch_buffer;
+    frame.readable = scratch_buffer_size;
+    if (!as_stored) {
+        const std::size_t stride = ihdr.height == 0 ? 0 : size / ihdr.height;
+        if (!convert_rows(ihdr, palette, scratch_buffer, stride, input_buffer)) {
+            return {InputProblem::invalid_png, 0, 0, 0, "a palette index past the palette"};
+        }
+        frame.pixels = input_buffer;
+        frame.readable = input_buffer_size;
+    }
+    frame.kind = gray ? FrameKind::gray : FrameKind::color;
+    frame.pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
+    frame.top_first = true;
+    frame.red_first = !gray;
+    return {};
+}
+
+const char* png_library_version()
+{
+    return spng_version_string();
+}
+
+#endif
