@@ -15,6 +15,7 @@
 // a decompression bomb, or a file of millions of chunks, fail quickly.
 #include "png_input.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -130,6 +131,37 @@ bool convert_rows(const spng_ihdr& ihdr, const spng_plte& palette, const std::ui
     return true;
 }
 
+// The last chunk of every PNG, always the same 12 bytes: length 0, IEND,
+// its CRC. The library reads the chunks after the image but not IEND's CRC,
+// so a file cut short there is caught here. A few bytes after it (some
+// encoders pad files) are let be.
+constexpr std::uint8_t IEND_CHUNK[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+constexpr std::size_t TAIL_BYTES = 64;
+
+bool has_end(const std::uint8_t* tail, std::size_t size)
+{
+    for (std::size_t at = 0; at + sizeof IEND_CHUNK <= size; ++at) {
+        if (std::memcmp(tail + at, IEND_CHUNK, sizeof IEND_CHUNK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the file ends with its IEND chunk: from input_buffer, or from the
+// file where it was longer than the read.
+bool file_has_end(bool whole, std::size_t bytes_read, std::size_t file_size, std::FILE* file)
+{
+    if (whole) {
+        const std::size_t tail = std::min(bytes_read, TAIL_BYTES);
+        return has_end(input_buffer + bytes_read - tail, tail);
+    }
+    std::uint8_t bytes[TAIL_BYTES];
+    const std::size_t tail = std::min(file_size, TAIL_BYTES);
+    return std::fseek(file, static_cast<long>(file_size - tail), SEEK_SET) == 0 &&
+           std::fread(bytes, 1, tail, file) == tail && has_end(bytes, tail);
+}
+
 struct Context {
     spng_ctx* ctx = spng_ctx_new(0);
     ~Context() { spng_ctx_free(ctx); }
@@ -173,8 +205,14 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     if (size > scratch_buffer_size) {
         return invalid(SPNG_EBUFSIZ);
     }
-    if ((error = spng_decode_image(png.ctx, scratch_buffer, size, SPNG_FMT_PNG, 0)) != 0) {
+    // The chunks after the image, up to IEND, too: a file cut short there
+    // is damaged all the same.
+    if ((error = spng_decode_image(png.ctx, scratch_buffer, size, SPNG_FMT_PNG, 0)) != 0 ||
+        (error = spng_decode_chunks(png.ctx)) != 0) {
         return invalid(error);
+    }
+    if (!file_has_end(whole, bytes_read, file_size, file)) {
+        return {InputProblem::invalid_png, 0, 0, 0, "the file ends inside its last chunk"};
     }
 
     const bool gray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;

@@ -9,6 +9,11 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+# PELLUCOR_DEPENDENCIES: a folder laid out as a root (usr/include, usr/lib
+# or include, lib) that holds the target's libspng and zlib.
+if(PELLUCOR_DEPENDENCIES)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${PELLUCOR_DEPENDENCIES})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

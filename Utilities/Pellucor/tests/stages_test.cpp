@@ -16,6 +16,8 @@
 #include "rle_decode.h"
 #include "pixel_pack_kernels.h"
 #include "vector_path.h"
+#include "png.h"
+#include "png_input.h"
 #include "tga.h"
 
 // Test names and messages show a path by its name.
@@ -354,6 +356,64 @@ TEST(Dither, Properties)
     }
     color_word_format = DEFAULT_COLOR_FORMAT;
 }
+
+#ifdef PELLUCOR_PNG
+// The picture as a PNG of every color type at every bit depth, interlaced
+// and not: the words are written out by hand. 16-bit samples keep their
+// high byte; 1-, 2- and 4-bit gray is scaled to 8 bits; tRNS is ignored.
+TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
+{
+    const std::vector<Rgb> four(PICTURE.begin(), PICTURE.begin() + 4), two(PICTURE.begin(), PICTURE.begin() + 2);
+    // The words of palette pictures of 4 and 2 colors, by index.
+    const auto words_of = [](const std::vector<unsigned>& indices) {
+        Bytes words;
+        for (const unsigned i : indices) words.insert(words.end(), PICTURE_WORDS.begin() + 2 * i, PICTURE_WORDS.begin() + 2 * i + 2);
+        return words;
+    };
+    struct Case {
+        const char* name;
+        PngParts png;
+        Bytes words;
+    };
+    const Case cases[] = {
+        {"RGB 8", {SPNG_COLOR_TYPE_TRUECOLOR, 8, picture_samples(8, false, false)}, PICTURE_WORDS},
+        {"RGB 16", {SPNG_COLOR_TYPE_TRUECOLOR, 16, picture_samples(16, false, false)}, PICTURE_WORDS},
+        {"RGBA 8", {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, picture_samples(8, true, false)}, PICTURE_WORDS},
+        {"RGBA 16", {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 16, picture_samples(16, true, false)}, PICTURE_WORDS},
+        {"gray 8", {SPNG_COLOR_TYPE_GRAYSCALE, 8, picture_samples(8, false, true)}, GRAY_WORDS},
+        {"gray 16", {SPNG_COLOR_TYPE_GRAYSCALE, 16, picture_samples(16, false, true)}, GRAY_WORDS},
+        {"gray and alpha 8", {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 8, picture_samples(8, true, true)}, GRAY_WORDS},
+        {"gray and alpha 16", {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 16, picture_samples(16, true, true)}, GRAY_WORDS},
+        {"gray 4", {SPNG_COLOR_TYPE_GRAYSCALE, 4, {15, 8, 1, 2, 0, 12}},  // 255 136 17 34 0 204
+         {0xFF, 0xFF, 0x51, 0x8C, 0x82, 0x10, 0x04, 0x21, 0x00, 0x00, 0x79, 0xCE}},
+        {"gray 2", {SPNG_COLOR_TYPE_GRAYSCALE, 2, {3, 2, 1, 0, 1, 3}},  // 255 170 85 0 85 255
+         {0xFF, 0xFF, 0x55, 0xAD, 0xAA, 0x52, 0x00, 0x00, 0xAA, 0x52, 0xFF, 0xFF}},
+        {"gray 1", {SPNG_COLOR_TYPE_GRAYSCALE, 1, {1, 0, 1, 1, 0, 0}},
+         {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00}},
+        {"palette 8, tRNS", {SPNG_COLOR_TYPE_INDEXED, 8, {0, 1, 2, 3, 4, 5}, false, PICTURE, {0, 50, 255}}, PICTURE_WORDS},
+        {"palette 4", {SPNG_COLOR_TYPE_INDEXED, 4, {0, 1, 2, 3, 4, 5}, false, PICTURE}, PICTURE_WORDS},
+        {"palette 2", {SPNG_COLOR_TYPE_INDEXED, 2, {0, 1, 2, 3, 1, 0}, false, four}, words_of({0, 1, 2, 3, 1, 0})},
+        {"palette 1", {SPNG_COLOR_TYPE_INDEXED, 1, {0, 1, 1, 0, 0, 1}, false, two}, words_of({0, 1, 1, 0, 0, 1})},
+    };
+    for (const Case& c : cases) {
+        for (const bool interlaced : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : ""));
+            PngParts parts = c.png;
+            parts.interlaced = interlaced;
+            const Bytes file = png_file(parts);
+            ASSERT_FALSE(file.empty());
+            load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
+            ASSERT_TRUE(is_png(file.size()));
+            SourceFrame frame {};
+            const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame);
+            ASSERT_EQ(check.problem, InputProblem::none) << (check.reason ? check.reason : "");
+            EXPECT_EQ(frame.kind == FrameKind::gray, c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
+            pack_frame(frame);
+            EXPECT_EQ(packed(6), c.words);
+        }
+    }
+}
+#endif
 
 struct RleCase {
     const char* name;

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+// Small PNG files for the tests, written with libspng's own encoder, where
+// the build reads PNG frames.
+#pragma once
+
+#ifdef PELLUCOR_PNG
+#include <spng.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tga.h"
+
+// A PNG of width x height pixels: samples holds every pixel's channels in
+// order, top row first, each sample of bit_depth bits.
+struct PngParts {
+    std::uint8_t color_type;
+    std::uint8_t bit_depth;
+    std::vector<unsigned> samples;
+    bool interlaced = false;
+    std::vector<Rgb> palette = {};
+    Bytes transparency = {};  // tRNS alpha of the palette's entries
+    int width = PICTURE_WIDTH, height = PICTURE_HEIGHT;
+};
+
+inline Bytes png_file(const PngParts& parts)
+{
+    const std::size_t channels = parts.samples.size() / static_cast<std::size_t>(parts.width * parts.height);
+    const std::size_t row_samples = channels * static_cast<std::size_t>(parts.width);
+    const std::size_t stride = (row_samples * parts.bit_depth + 7) / 8;
+    // The rows as stored; 16-bit samples in the host's order, as the
+    // encoder takes them.
+    Bytes rows(stride * static_cast<std::size_t>(parts.height), 0);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(parts.height); ++y) {
+        for (std::size_t i = 0; i < row_samples; ++i) {
+            const unsigned value = parts.samples[y * row_samples + i];
+            std::uint8_t* row = rows.data() + y * stride;
+            if (parts.bit_depth == 16) {
+                const auto sample = static_cast<std::uint16_t>(value);
+                std::memcpy(row + 2 * i, &sample, sizeof sample);
+            } else if (parts.bit_depth == 8) {
+                row[i] = static_cast<std::uint8_t>(value);
+            } else {
+                const std::size_t bit = i * parts.bit_depth;
+                row[bit / 8] |= static_cast<std::uint8_t>(value << (8 - parts.bit_depth - bit % 8));
+            }
+        }
+    }
+    spng_ctx* context = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr = {static_cast<std::uint32_t>(parts.width), static_cast<std::uint32_t>(parts.height),
+                      parts.bit_depth, parts.color_type, 0, 0, static_cast<std::uint8_t>(parts.interlaced)};
+    spng_set_ihdr(context, &ihdr);
+    if (!parts.palette.empty()) {
+        spng_plte palette {};
+        palette.n_entries = static_cast<std::uint32_t>(parts.palette.size());
+        for (std::size_t i = 0; i < parts.palette.size(); ++i) {
+            palette.entries[i] = {parts.palette[i].r, parts.palette[i].g, parts.palette[i].b, 255};
+        }
+        spng_set_plte(context, &palette);
+    }
+    if (!parts.transparency.empty()) {
+        spng_trns transparency {};
+        transparency.n_type3_entries = static_cast<std::uint32_t>(parts.transparency.size());
+        std::memcpy(transparency.type3_alpha, parts.transparency.data(), parts.transparency.size());
+        spng_set_trns(context, &transparency);
+    }
+    Bytes file;
+    if (spng_encode_image(context, rows.data(), rows.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0) {
+        std::size_t size = 0;
+        int error = 0;
+        auto* buffer = static_cast<std::uint8_t*>(spng_get_png_buffer(context, &size, &error));
+        if (buffer != nullptr) {
+            file.assign(buffer, buffer + size);
+            std::free(buffer);
+        }
+    }
+    spng_ctx_free(context);
+    return file;
+}
+
+// The picture's channels, each sample widened to bits with a low byte
+// other than the high one where there are 16.
+inline std::vector<unsigned> picture_samples(unsigned bits, bool alpha, bool gray)
+{
+    std::vector<unsigned> samples;
+    const auto widen = [&](unsigned v) { return bits == 16 ? v << 8 | 0xA5 : v; };
+    for (std::size_t i = 0; i < PICTURE.size(); ++i) {
+        if (gray) {
+            samples.push_back(widen(GRAY_PICTURE[i]));
+        } else {
+            for (const unsigned v : {PICTURE[i].r, PICTURE[i].g, PICTURE[i].b}) samples.push_back(widen(v));
+        }
+        if (alpha) samples.push_back(widen(static_cast<unsigned>(i * 40)));
+    }
+    return samples;
+}
+#endif
