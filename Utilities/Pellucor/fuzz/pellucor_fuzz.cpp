@@ -6,7 +6,7 @@
 // Input: byte 0's low bit picks --honor-origin, its next bit --dither; byte
 // 1 the word format; byte
 // 2's high bits the kernels' path where the processor has it. The rest is
-// the frame file. The run's geometry is the header's own where it is at most
+// the frame file, a TGA or, by its signature, a PNG. The run's geometry is the header's own where it is at most
 // 511 x 7 pixels (past every vector chunk of 64 pixels and its tails), so
 // that every type and depth is reached; otherwise the header's size modulo
 // that, which the stage must refuse. A frame that the stage accepts must
@@ -24,6 +24,7 @@
 #include "dither.h"
 #include "frame_input.h"
 #include "frame_store.h"
+#include "png_input.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
 #include "vector_path.h"
@@ -74,6 +75,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(input_buffer, file, bytes_read);
     std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);
 
+    SourceFrame frame {};
+    if (is_png(bytes_read)) {
+        // The PNG header's own size where it fits, big-endian at bytes 16 and 20.
+        constexpr std::size_t PNG_WIDTH = 16, PNG_HEIGHT = 20, PNG_HEADER_END = 24;
+        const auto big_endian = [&](std::size_t at) {
+            return static_cast<std::uint32_t>(file[at] << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3]);
+        };
+        const bool sized = bytes_read >= PNG_HEADER_END;
+        video_width = static_cast<std::int32_t>(sized ? big_endian(PNG_WIDTH) % MAX_WIDTH : 1);
+        video_height = static_cast<std::int32_t>(sized ? big_endian(PNG_HEIGHT) % MAX_HEIGHT : 1);
+        const bool accepted = decode_png_frame(bytes_read, bytes_read, nullptr, frame).problem == InputProblem::none;
+        if (accepted) {
+            pack_frame(frame, dither);
+        }
+        for (std::size_t i = accepted ? PACKED_PIXEL_SIZE * video_pixel_count() : 0; i < WATCHED_OUTPUT; ++i) {
+            check(output_buffer[i] == SENTINEL);
+        }
+        return 0;
+    }
     TgaHeader header {};
     bool accepted = read_tga_header(bytes_read, header);
     if (accepted) {
@@ -85,7 +105,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool plain_rle = accepted && header.type == TGA_TYPE_RLE_COLOR && header.depth == TRUE_COLOR_DEPTH &&
                            header.map_type != 1 && file[DEPTH_OFFSET] == TRUE_COLOR_DEPTH;
     const std::size_t data_offset = TGA_HEADER_SIZE + (accepted ? header.id_length : 0u);
-    SourceFrame frame {};
     if (accepted) {
         const FrameCheck result = decode_frame(header, bytes_read, honor_origin, frame);
         accepted = result.problem == InputProblem::none;
