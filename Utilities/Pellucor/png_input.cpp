@@ -162,8 +162,10 @@ bool file_has_end(bool whole, std::size_t bytes_read, std::size_t file_size, std
            std::fread(bytes, 1, tail, file) == tail && has_end(bytes, tail);
 }
 
+// zlib's Adler-32 of the image data is not checked: every chunk's CRC is,
+// and it covers the same bytes. That saves about 7% of a 1080p frame.
 struct Context {
-    spng_ctx* ctx = spng_ctx_new(0);
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);
     ~Context() { spng_ctx_free(ctx); }
 };
 

@@ -4,7 +4,7 @@
 
     python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both]
         [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg] [--size WxH ...]
-        [--format F ...] [--option O ...] [--vector-path P ...] [--gray | --bgra]
+        [--format F ...] [--option O ...] [--vector-path P ...] [--gray | --bgra | --png]
 
 The sizes are 600 frames of 320 x 240, 150 of 640 x 480, 60 of 1920 x 1080
 and 15 of 3840 x 2160; --size picks some of them.
@@ -15,6 +15,11 @@ half RLE, written by FFmpeg where it is installed and by this script
 otherwise (or with --own-frames). With --gray the frames are uncompressed
 8-bit gray, with --bgra 32-bit color (half of them RLE), written by FFmpeg.
 --option O also times pellucor with that option (--honor-origin, say).
+
+With --png the frames are PNG, written by FFmpeg from testsrc2 with noise,
+so that they compress as real renders do, and the floor is the PNG floor
+(the same libspng decoding each frame and writing 2 bytes a pixel); FFmpeg
+runs on one thread.
 
 Two modes, both reported by default:
   fresh      the output file is removed before each run, outside the timed
@@ -42,6 +47,7 @@ import time
 
 SIZES = [(320, 240, 600), (640, 480, 150), (1920, 1080, 60), (3840, 2160, 15)]
 PATTERN = "f%04d.tga"
+PNG_PATTERN = "f%04d.png"
 
 
 def tga_header(image_type, width, height):
@@ -89,10 +95,14 @@ def write_frames_ourselves(folder, width, height, count):
             f.write(frames[number % distinct])
 
 
-def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=False):
+def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=False, png=False):
     half = count // 2
     source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=25"]
     target = os.path.join(folder, PATTERN)
+    if png:
+        subprocess.run(source + ["-frames:v", str(count), "-vf", "noise=alls=12:allf=t+u",
+                                 os.path.join(folder, PNG_PATTERN)], check=True)
+        return
     if gray:
         subprocess.run(source + ["-frames:v", str(count), "-vf", "vflip", "-pix_fmt", "gray", "-rle", "0", target], check=True)
         return
@@ -184,6 +194,7 @@ def main():
     parser.add_argument("--size", action="append", choices=names, help="time only these sizes")
     parser.add_argument("--gray", action="store_true", help="gray frames instead of color ones (needs FFmpeg)")
     parser.add_argument("--bgra", action="store_true", help="32-bit color frames (needs FFmpeg)")
+    parser.add_argument("--png", action="store_true", help="PNG frames against the PNG floor (needs FFmpeg)")
     parser.add_argument("--format", action="append", default=[], help="also time pellucor --format F")
     parser.add_argument("--option", action="append", default=[], help="also time pellucor with this option")
     parser.add_argument("--vector-path", action="append", default=[], choices=list(PATH_FLAGS),
@@ -198,8 +209,12 @@ def main():
             sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
     ffmpeg = shutil.which("ffmpeg")
     encode_with_ffmpeg = ffmpeg and not args.own_frames
-    if (args.gray or args.bgra) and not ffmpeg:
-        sys.exit("--gray and --bgra need FFmpeg to write the frames")
+    if (args.gray or args.bgra or args.png) and not ffmpeg:
+        sys.exit("--gray, --bgra and --png need FFmpeg to write the frames")
+    if args.png:
+        floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", "pellucor_png_floor")
+        if not os.access(floor, os.X_OK):
+            sys.exit(f"{floor} not found: --png needs a build that reads PNG frames")
     modes = ["fresh", "overwrite"] if args.mode == "both" else [args.mode]
     print(f"frames by {'FFmpeg' if encode_with_ffmpeg else 'this script'}; medians of {args.runs} runs")
     paths = []
@@ -211,11 +226,11 @@ def main():
 
     for width, height, count in sizes:
         with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
-            if args.gray or args.bgra:
-                write_frames_with_ffmpeg(folder, width, height, count, gray=args.gray, bgra=args.bgra)
+            if args.gray or args.bgra or args.png:
+                write_frames_with_ffmpeg(folder, width, height, count, gray=args.gray, bgra=args.bgra, png=args.png)
             else:
                 (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
-            pattern = os.path.join(folder, PATTERN)
+            pattern = os.path.join(folder, PNG_PATTERN if args.png else PATTERN)
             output = os.path.join(folder, "out.raw")
             geometry = ["1", str(count), str(width), str(height)]
             commands = {"pellucor": [pellucor, pattern, output] + geometry}
@@ -229,11 +244,12 @@ def main():
                 commands["path " + path] = ([pellucor, pattern, output] + geometry, {"PELLUCOR_VECTOR_PATH": path})
             commands["floor"] = [floor, pattern, output] + geometry
             if ffmpeg and not args.no_ffmpeg:
-                commands["ffmpeg"] = ["ffmpeg", "-v", "error", "-start_number", "1", "-i", pattern,
+                threads = ["-threads", "1"] if args.png else []
+                commands["ffmpeg"] = ["ffmpeg", "-v", "error"] + threads + ["-start_number", "1", "-i", pattern,
                                       "-frames:v", str(count), "-sws_flags", "neighbor", "-f", "rawvideo",
                                       "-pix_fmt", "rgb555le", "-y", output]
-            megabytes = sum(os.path.getsize(os.path.join(folder, PATTERN % n)) for n in range(1, count + 1)) / 1e6
-            print(f"\n{width} x {height}, {count} frames ({megabytes:.1f} MB of TGA)")
+            megabytes = sum(os.path.getsize(pattern % n) for n in range(1, count + 1)) / 1e6
+            print(f"\n{width} x {height}, {count} frames ({megabytes:.1f} MB of {'PNG' if args.png else 'TGA'})")
             for mode in modes:
                 print(f"  {mode}:")
                 report(measure(commands, output, mode == "fresh", args.runs), count)
