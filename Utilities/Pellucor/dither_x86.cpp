@@ -16,14 +16,14 @@ constexpr std::int8_t ZERO = -1;  // a shuffle index that writes 0
 
 // Where each byte of the three 16-byte parts of 16 spread pixels comes
 // from: the 5-bit sum (blue and red) or the 6-bit sum (green) of pixel i.
-struct SpreadIndex {
+struct GraySpreadIndex {
     alignas(16) std::int8_t five[3][PART];
     alignas(16) std::int8_t six[3][PART];
 };
 
-constexpr SpreadIndex make_spread_index()
+constexpr GraySpreadIndex make_spread_index()
 {
-    SpreadIndex index {};
+    GraySpreadIndex index {};
     for (std::size_t byte = 0; byte < 3 * PART; ++byte) {
         const auto pixel = static_cast<std::int8_t>(byte / COLOR_PIXEL_SIZE);
         const bool green = byte % COLOR_PIXEL_SIZE == TGA_GREEN;
@@ -33,7 +33,7 @@ constexpr SpreadIndex make_spread_index()
     return index;
 }
 
-constexpr SpreadIndex SPREAD_INDEX = make_spread_index();
+constexpr GraySpreadIndex SPREAD_INDEX = make_spread_index();
 
 __m128i load(const void* at)
 {

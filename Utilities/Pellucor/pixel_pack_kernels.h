@@ -56,20 +56,51 @@ void pack_gray_frame_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::
 // (for gray all three are V), each step within 8 bits:
 //   low byte   (G & LOW_GREEN_MASK) << LOW_GREEN_SHIFT | L >> 3
 //   high byte  (H & FIELD_MASK) >> HIGH_SHIFT | G >> HIGH_GREEN_SHIFT
-template <unsigned GREEN_BITS>
-struct ByteFields;
-
-template <>
-struct ByteFields<5> {  // 0HHHHHGG GGGLLLLL
-    static constexpr unsigned LOW_GREEN_MASK = 0x38, LOW_GREEN_SHIFT = 2, HIGH_SHIFT = 1, HIGH_GREEN_SHIFT = 6;
-};
-template <>
-struct ByteFields<6> {  // HHHHHGGG GGGLLLLL
-    static constexpr unsigned LOW_GREEN_MASK = 0x1C, LOW_GREEN_SHIFT = 3, HIGH_SHIFT = 0, HIGH_GREEN_SHIFT = 5;
-};
+// The low byte holds the low field and the green field's lowest 3 bits; the
+// high byte the high field and the rest of green.
 constexpr unsigned FIELD_MASK = 0xF8;  // the top 5 bits of a channel
-constexpr unsigned FIELD_SHIFT = 3;    // a channel's top 5 bits as a field
-constexpr unsigned LOW_FIELD = 0x1F;
+constexpr unsigned FIELD_SHIFT = CHANNEL_BITS - FIELD_BITS;  // a channel's top 5 bits as a field
+constexpr unsigned LOW_FIELD = (1u << FIELD_BITS) - 1;
+constexpr unsigned GREEN_IN_LOW_BYTE = CHANNEL_BITS - FIELD_BITS;
+
+template <unsigned GREEN_BITS>
+struct ByteFields {
+    static constexpr unsigned LOW_GREEN_MASK = ((1u << GREEN_IN_LOW_BYTE) - 1) << (CHANNEL_BITS - GREEN_BITS);
+    static constexpr unsigned LOW_GREEN_SHIFT = FIELD_BITS - (CHANNEL_BITS - GREEN_BITS);
+    static constexpr unsigned HIGH_SHIFT = CHANNEL_BITS - FIELD_BITS - (GREEN_BITS - GREEN_IN_LOW_BYTE);
+    static constexpr unsigned HIGH_GREEN_SHIFT = CHANNEL_BITS - GREEN_BITS + GREEN_IN_LOW_BYTE;
+
+    // The word of the byte form, for the checks against pack_word.
+    static constexpr unsigned word(unsigned high, unsigned green, unsigned low)
+    {
+        const unsigned low_byte = ((green & LOW_GREEN_MASK) << LOW_GREEN_SHIFT | low >> FIELD_SHIFT) & 0xFF;
+        const unsigned high_byte = (high & FIELD_MASK) >> HIGH_SHIFT | green >> HIGH_GREEN_SHIFT;
+        return high_byte << CHANNEL_BITS | low_byte;
+    }
+};
+
+// True when form(high, green, low) is pack_word's word of that pixel, in
+// both green widths, over channel values that set and clear every bit.
+template <template <unsigned> class Form>
+constexpr bool matches_pack_word()
+{
+    for (const WordFormat& format : WORD_FORMATS) {
+        for (unsigned high = 0; high < 256; high += 51) {
+            for (unsigned green = 0; green < 256; green += 17) {
+                for (unsigned low = 0; low < 256; low += 85) {
+                    const unsigned red = format.blue_high ? low : high, blue = format.blue_high ? high : low;
+                    const unsigned word = format.green_bits == 6 ? Form<6>::word(high, green, low)
+                                                                 : Form<5>::word(high, green, low);
+                    if (word != pack_word(red, green, blue, format)) {
+                        return false;
+                    }
+                }
+            }
+        }
+    }
+    return true;
+}
+static_assert(matches_pack_word<ByteFields>(), "the byte form must give pack_word's words");
 
 // Runs Loop::row on each row, output row r from source row height - 1 - r
 // (from source row r where the rows lie top first),

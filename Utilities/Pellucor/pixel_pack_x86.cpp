@@ -21,28 +21,41 @@ namespace {
 //   word = (p >> 11 & 0x1F) | (p >> GREEN_SHIFT & GREEN_FIELD) | (p >> HIGH_SHIFT & HIGH_FIELD)
 // with an arithmetic shift for the high field: in 5-6-5 it copies bit 15 up
 // the lane, so that the signed pack to 16 bits keeps the word as it is.
+constexpr int LANE_LOW_SHIFT = CHANNEL_BITS + FIELD_SHIFT;  // L's top 5 bits to bit 0
+
 template <unsigned GREEN_BITS>
-struct LaneFields;
-template <>
-struct LaneFields<5> {
-    static constexpr int GREEN_SHIFT = 14, GREEN_FIELD = 0x03E0, HIGH_SHIFT = 17, HIGH_FIELD = 0x7C00;
+struct LaneFields {
+    static constexpr int LANE_HIGH = 3 * CHANNEL_BITS, LANE_GREEN = 2 * CHANNEL_BITS;  // where H and G start
+    static constexpr int GREEN_SHIFT = LANE_GREEN + CHANNEL_BITS - GREEN_BITS - FIELD_BITS;
+    static constexpr int GREEN_FIELD = ((1 << GREEN_BITS) - 1) << FIELD_BITS;
+    static constexpr int HIGH_SHIFT = LANE_HIGH + FIELD_SHIFT - FIELD_BITS - GREEN_BITS;
+    // Where the word takes bit 15, the bits above it too, so that the signed
+    // pack to 16 bits keeps the word.
+    static constexpr int HIGH_FIELD = 2 * FIELD_BITS + GREEN_BITS == 16 ? ~((1 << (FIELD_BITS + GREEN_BITS)) - 1)
+                                                                        : LOW_FIELD << (FIELD_BITS + GREEN_BITS);
+
+    // The lane's word, as the loops compute it, for the checks against pack_word.
+    static constexpr unsigned word(unsigned high, unsigned green, unsigned low)
+    {
+        const std::int32_t lane = static_cast<std::int32_t>(high << LANE_HIGH | green << LANE_GREEN | low << CHANNEL_BITS);
+        const std::int32_t word = (lane >> LANE_LOW_SHIFT & static_cast<std::int32_t>(LOW_FIELD)) |
+                                  (lane >> GREEN_SHIFT & GREEN_FIELD) | (lane >> HIGH_SHIFT & HIGH_FIELD);
+        return static_cast<std::uint16_t>(word);
+    }
 };
-template <>
-struct LaneFields<6> {
-    static constexpr int GREEN_SHIFT = 13, GREEN_FIELD = 0x07E0, HIGH_SHIFT = 16, HIGH_FIELD = ~0x07FF;
-};
-constexpr int LANE_LOW_SHIFT = 11;
+static_assert(matches_pack_word<LaneFields>(), "the lanes must give pack_word's words");
+
 constexpr std::size_t LANE_PIXELS = 4;
 constexpr std::size_t LANE_BYTES = 16;
 constexpr std::int8_t ZERO_BYTE = -1;  // a shuffle index that writes 0
 
-struct SpreadIndex {
+struct LaneSpreadIndex {
     alignas(16) std::int8_t lane[2][LANE_BYTES];  // by WordFormat::blue_high
 };
 
-constexpr SpreadIndex make_spread_index()
+constexpr LaneSpreadIndex make_spread_index()
 {
-    SpreadIndex index {};
+    LaneSpreadIndex index {};
     for (int blue_high = 0; blue_high < 2; ++blue_high) {
         const int low = blue_high ? TGA_RED : TGA_BLUE, high = blue_high ? TGA_BLUE : TGA_RED;
         for (int pixel = 0; pixel < static_cast<int>(LANE_PIXELS); ++pixel) {
@@ -57,7 +70,7 @@ constexpr SpreadIndex make_spread_index()
     return index;
 }
 
-constexpr SpreadIndex SPREAD_INDEX = make_spread_index();
+constexpr LaneSpreadIndex SPREAD_INDEX = make_spread_index();
 // Swaps the two bytes of each 16-bit word, for big-endian formats.
 alignas(16) constexpr std::int8_t SWAP_BYTES[LANE_BYTES] = {1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14};
 
@@ -159,15 +172,21 @@ struct ColorAvx2 {
 // loop loads 64 pixels as three vectors and permutes twice: pixels 0-31 from
 // the first two, 32-63 from the last two, whose indices are 32 bytes on.
 template <unsigned GREEN_BITS>
-struct WordFields;
-template <>
-struct WordFields<5> {
-    static constexpr int GREEN_SHIFT = 6, GREEN_FIELD = 0x03E0, HIGH_SHIFT = 1, HIGH_FIELD = 0xFC00;
+struct WordFields {
+    static constexpr int GREEN_SHIFT = 2 * CHANNEL_BITS - GREEN_BITS - FIELD_BITS;
+    static constexpr int GREEN_FIELD = ((1 << GREEN_BITS) - 1) << FIELD_BITS;
+    static constexpr int HIGH_SHIFT = 2 * CHANNEL_BITS - 2 * FIELD_BITS - GREEN_BITS;
+    static constexpr int HIGH_FIELD = LOW_FIELD << (FIELD_BITS + GREEN_BITS);
+
+    // The 16-bit lanes' word, for the checks against pack_word.
+    static constexpr unsigned word(unsigned high, unsigned green, unsigned low)
+    {
+        const unsigned green_low = green << CHANNEL_BITS | low, high_green = high << CHANNEL_BITS | green;
+        return (green_low >> FIELD_SHIFT & LOW_FIELD) | (green_low >> GREEN_SHIFT & GREEN_FIELD) |
+               (high_green >> HIGH_SHIFT & HIGH_FIELD);
+    }
 };
-template <>
-struct WordFields<6> {
-    static constexpr int GREEN_SHIFT = 5, GREEN_FIELD = 0x07E0, HIGH_SHIFT = 0, HIGH_FIELD = 0xF800;
-};
+static_assert(matches_pack_word<WordFields>(), "the 16-bit lanes must give pack_word's words");
 constexpr int SELECT = 0xD8;
 constexpr std::size_t VBMI_PIXELS = 32;
 constexpr std::size_t VBMI_VECTOR = 64;

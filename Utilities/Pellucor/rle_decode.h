@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "frame_store.h"
-#include "vector_path.h"
+#include "processor.h"
 
 // A packet's header byte: 1ccccccc run, 0ccccccc raw, c + 1 pixels.
 constexpr std::uint8_t RLE_RUN_BIT = 0x80;
@@ -23,6 +23,17 @@ constexpr PacketHeader packet_header(std::uint8_t byte)
 {
     return {(byte & RLE_RUN_BIT) != 0, (byte & RLE_COUNT_MASK) + 1u};
 }
+
+// Where the unchecked loop of the kernel table stands in the packets and the
+// pixels.
+struct RleCursor {
+    const std::uint8_t* read;
+    std::uint8_t* write;
+};
+// Decodes RLE packets while the read position is before read_limit and the
+// write position before write_limit, which the caller sets so that no packet
+// can run short, be cut or write past the end of input_buffer.
+using PacketDecoder = RleCursor (*)(RleCursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit);
 
 // Decodes the RLE packets of 3-byte color pixels that start at data_offset
 // in input_buffer (bytes_read of it are valid), using scratch_buffer as its

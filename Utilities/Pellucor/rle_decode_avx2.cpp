@@ -10,13 +10,13 @@ namespace {
 
 constexpr std::size_t WIDE_PART_BYTES = 32;
 
-struct SpreadIndex {
+struct RunSpreadIndex {
     alignas(32) std::uint8_t part[3][WIDE_PART_BYTES];
 };
 
-constexpr SpreadIndex make_spread_index()
+constexpr RunSpreadIndex make_spread_index()
 {
-    SpreadIndex index {};
+    RunSpreadIndex index {};
     for (std::size_t part = 0; part < 3; ++part) {
         for (std::size_t i = 0; i < WIDE_PART_BYTES; ++i) {
             index.part[part][i] = static_cast<std::uint8_t>((WIDE_PART_BYTES * part + i) % COLOR_PIXEL_SIZE);
@@ -25,7 +25,7 @@ constexpr SpreadIndex make_spread_index()
     return index;
 }
 
-constexpr SpreadIndex SPREAD_INDEX = make_spread_index();
+constexpr RunSpreadIndex SPREAD_INDEX = make_spread_index();
 
 struct WideChunks {
     struct Chunk {

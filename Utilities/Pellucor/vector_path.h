@@ -10,6 +10,7 @@
 #include "word_format.h"
 
 #include "dither_kernels.h"
+#include "rle_decode.h"
 #include "processor.h"
 
 // Packs a frame of height rows of width pixels, which lie from source on,
@@ -18,15 +19,6 @@
 // buffer: a vector loop may load past a row's last pixel, never past that.
 using FramePacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
                              std::size_t height, std::size_t readable, bool top_first, const WordFormat& format);
-
-struct RleCursor {
-    const std::uint8_t* read;
-    std::uint8_t* write;
-};
-// Decodes RLE packets while the read position is before read_limit and the
-// write position before write_limit, which the caller sets so that no packet
-// can run short, be cut or write past the end of input_buffer.
-using PacketDecoder = RleCursor (*)(RleCursor at, const std::uint8_t* read_limit, const std::uint8_t* write_limit);
 
 enum class VectorPath { avx512, avx2, ssse3, neon, plain };
 

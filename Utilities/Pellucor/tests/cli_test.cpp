@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // End-to-end tests: run the built binary on frames written to a temporary
 // directory and check its console output, exit status and output bytes.
-// The binary is started without a shell, so no path needs quoting for one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,24 +13,12 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
-#endif
-
 #include "png.h"
+#include "process.h"
 #include "tga.h"
 
 namespace fs = std::filesystem;
+using namespace test_process;
 
 namespace {
 
@@ -40,99 +27,6 @@ const std::string FORMATS =
     " (formats: rgb555le rgb555be rgb565le rgb565be bgr555le bgr555be bgr565le bgr565be)\n";
 const std::string USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                           "<video width> <video height>\n";
-
-struct Result {
-    std::string console;  // with "\n" line ends; a Windows run is checked for CRLF first
-    int status;
-};
-
-#ifdef _WIN32
-// Quotes one argument for the C runtime's command-line parser.
-std::string quote(const std::string& argument)
-{
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (const char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    return quoted.append(2 * backslashes, '\\') + "\"";
-}
-
-int spawn(const std::vector<std::string>& command, const fs::path& console)
-{
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE file = CreateFileW(console.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return -1;
-    std::string line;
-    for (const std::string& argument : command) {
-        if (!line.empty()) line += ' ';
-        line += quote(argument);
-    }
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = file;
-    PROCESS_INFORMATION process{};
-    const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                        &process);
-    CloseHandle(file);
-    if (!started) return -1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return static_cast<int>(status);
-}
-#else
-// Where the child's standard output goes; standard error is the console.
-enum class Stdout { CONSOLE, FILE, APPEND, CLOSED, BROKEN_PIPE };
-
-pid_t start(const std::vector<std::string>& command, const fs::path& console, Stdout out = Stdout::CONSOLE,
-            const fs::path& out_file = {})
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int broken[2] = {-1, -1};
-    if (out == Stdout::CONSOLE) posix_spawn_file_actions_adddup2(&actions, 2, 1);
-    if (out == Stdout::FILE) posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out == Stdout::APPEND) posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_APPEND, 0644);
-    if (out == Stdout::CLOSED) posix_spawn_file_actions_addclose(&actions, 1);
-    if (out == Stdout::BROKEN_PIPE && pipe(broken) == 0) {
-        close(broken[0]);  // nobody reads: every write fails
-        posix_spawn_file_actions_adddup2(&actions, broken[1], 1);
-    }
-    std::vector<char*> argv;
-    for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (broken[1] >= 0) close(broken[1]);
-    return error == 0 ? child : -1;
-}
-
-// The exit status, or 128 + the signal that ended the child, as shells say it.
-int finish(pid_t child)
-{
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-}
-
-int spawn(const std::vector<std::string>& command, const fs::path& console)
-{
-    return finish(start(command, console));
-}
-#endif
 
 class Cli : public ::testing::Test {
 protected:
