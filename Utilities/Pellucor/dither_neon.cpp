@@ -14,8 +14,7 @@ constexpr std::size_t PART = 16;
 
 void add_pattern_neon(std::uint8_t* row, std::size_t bytes, const std::uint8_t* pattern)
 {
-    const uint8x16_t first = vld1q_u8(pattern), second = vld1q_u8(pattern + PART),
-                     third = vld1q_u8(pattern + 2 * PART);
+    const uint8x16_t first = vld1q_u8(pattern), second = vld1q_u8(pattern + PART), third = vld1q_u8(pattern + 2 * PART);
     std::size_t at = 0;
     for (; at + DITHER_PATTERN_BYTES <= bytes; at += DITHER_PATTERN_BYTES) {
         vst1q_u8(row + at, vqaddq_u8(vld1q_u8(row + at), first));

@@ -72,9 +72,8 @@ void spread_gray_ssse3(const std::uint8_t* gray, std::uint8_t* pixels, std::size
         const __m128i low = _mm_adds_epu8(value, add_five), green = _mm_adds_epu8(value, add_six);
         std::uint8_t* out = pixels + COLOR_PIXEL_SIZE * x;
         for (std::size_t part = 0; part < 3; ++part) {
-            store(out + PART * part,
-                  _mm_or_si128(_mm_shuffle_epi8(low, load(SPREAD_INDEX.five[part])),
-                               _mm_shuffle_epi8(green, load(SPREAD_INDEX.six[part]))));
+            store(out + PART * part, _mm_or_si128(_mm_shuffle_epi8(low, load(SPREAD_INDEX.five[part])),
+                                                  _mm_shuffle_epi8(green, load(SPREAD_INDEX.six[part]))));
         }
     }
     if (x < width) {

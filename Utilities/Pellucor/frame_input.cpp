@@ -108,10 +108,14 @@ FrameCheck classify(const TgaHeader& header, Stored& stored)
         stored = depth == 8 ? Stored::mapped8 : Stored::mapped16;
         return {};
     default:
-        if (depth == 24) stored = Stored::color24;
-        else if (depth == 32) stored = Stored::color32;
-        else if (depth == 15 || depth == 16) stored = Stored::color16;
-        else return {InputProblem::color_depth, depth, 0, 0, nullptr};
+        if (depth == 24)
+            stored = Stored::color24;
+        else if (depth == 32)
+            stored = Stored::color32;
+        else if (depth == 15 || depth == 16)
+            stored = Stored::color16;
+        else
+            return {InputProblem::color_depth, depth, 0, 0, nullptr};
         return {};
     }
 }
@@ -200,8 +204,7 @@ bool read_tga_header(std::size_t bytes_read, TgaHeader& header)
 
 bool is_compressed(const TgaHeader& header)
 {
-    return header.type == TGA_TYPE_RLE_MAPPED || header.type == TGA_TYPE_RLE_COLOR ||
-           header.type == TGA_TYPE_RLE_GRAY;
+    return header.type == TGA_TYPE_RLE_MAPPED || header.type == TGA_TYPE_RLE_COLOR || header.type == TGA_TYPE_RLE_GRAY;
 }
 
 FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool honor_origin, SourceFrame& frame)

@@ -330,8 +330,8 @@ bool output_is_a_frame(const Run& run, const FileIdentity& output, std::int64_t&
     };
     static char folder[FILENAME_SIZE];
     static NameText text;
-    const bool conversion_in_name = frame_folder(run.pattern, run.conversion, folder) &&
-                                    name_text(run.pattern, run.conversion, text);
+    const bool conversion_in_name =
+        frame_folder(run.pattern, run.conversion, folder) && name_text(run.pattern, run.conversion, text);
     FileIdentity folder_identity {};
     if (run.conversion == NO_CONVERSION || run.first_frame > run.last_frame) {
         for (const std::int32_t frame : {run.first_frame, run.last_frame}) {
@@ -402,8 +402,8 @@ bool read_frame_file(std::FILE* file, const FileIdentity& identity, std::size_t&
     const char* pattern = run.pattern;
     switch (check.problem) {
     case InputProblem::wrong_size:
-        fail(EXIT_INPUT_FAILED, "Input file %s is %ux%u, not %dx%d\n", pattern, check.width, check.height,
-             video_width, video_height);
+        fail(EXIT_INPUT_FAILED, "Input file %s is %ux%u, not %dx%d\n", pattern, check.width, check.height, video_width,
+             video_height);
     case InputProblem::color_depth:
         fail(EXIT_INPUT_FAILED, "Input file %s has %u-bit color pixels\n", pattern, check.value);
     case InputProblem::gray_depth:

@@ -59,8 +59,7 @@ struct ColorPlain {
 
 struct GrayPlain {
     template <unsigned GREEN_BITS, bool HIGH_FIRST>
-    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t,
-                    const WordFormat&)
+    static void row(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t, const WordFormat&)
     {
         for (std::size_t x = 0; x < width; ++x) {
             store_bytes<GREEN_BITS, HIGH_FIRST>(packed + PACKED_PIXEL_SIZE * x, source[x], source[x], source[x]);
@@ -71,13 +70,13 @@ struct GrayPlain {
 }  // namespace
 
 void pack_color_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                          std::size_t readable, bool top_first, const WordFormat& format)
+                            std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<ColorPlain, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
 void pack_gray_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                         std::size_t readable, bool top_first, const WordFormat& format)
+                           std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<GrayPlain, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }

@@ -11,9 +11,9 @@
 
 // The plain loops: the reference, and the tail of every vector loop.
 void pack_color_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                          std::size_t readable, bool top_first, const WordFormat& format);
+                            std::size_t readable, bool top_first, const WordFormat& format);
 void pack_gray_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                         std::size_t readable, bool top_first, const WordFormat& format);
+                           std::size_t readable, bool top_first, const WordFormat& format);
 
 // The tail of a vector loop: the pixels from done on, by the plain loop.
 // Rows of whole chunks, the common case, skip the call.
@@ -21,8 +21,8 @@ inline void finish_color_row(const std::uint8_t* source, std::uint8_t* packed, s
                              const WordFormat& format)
 {
     if (done < width) {
-        pack_color_frame_plain(source + COLOR_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0, false,
-                             format);
+        pack_color_frame_plain(source + COLOR_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0,
+                               false, format);
     }
 }
 
@@ -30,26 +30,26 @@ inline void finish_gray_row(const std::uint8_t* source, std::uint8_t* packed, st
                             const WordFormat& format)
 {
     if (done < width) {
-        pack_gray_frame_plain(source + GRAY_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0, false,
-                            format);
+        pack_gray_frame_plain(source + GRAY_PIXEL_SIZE * done, packed + PACKED_PIXEL_SIZE * done, width - done, 1, 0,
+                              false, format);
     }
 }
 
 #ifdef PELLUCOR_X86
 void pack_color_frame_ssse3(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
-                             const WordFormat&);
+                            const WordFormat&);
 void pack_color_frame_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
-                             const WordFormat&);
+                           const WordFormat&);
 void pack_color_frame_avx512(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
                              const WordFormat&);
 void pack_gray_frame_avx2(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
-                             const WordFormat&);
+                          const WordFormat&);
 #endif
 #ifdef PELLUCOR_NEON
 void pack_color_frame_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
-                             const WordFormat&);
+                           const WordFormat&);
 void pack_gray_frame_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::size_t, std::size_t, bool,
-                             const WordFormat&);
+                          const WordFormat&);
 #endif
 
 // The word's two bytes from the high channel H, green G and the low channel L
@@ -58,7 +58,7 @@ void pack_gray_frame_neon(const std::uint8_t*, std::uint8_t*, std::size_t, std::
 //   high byte  (H & FIELD_MASK) >> HIGH_SHIFT | G >> HIGH_GREEN_SHIFT
 // The low byte holds the low field and the green field's lowest 3 bits; the
 // high byte the high field and the rest of green.
-constexpr unsigned FIELD_MASK = 0xF8;  // the top 5 bits of a channel
+constexpr unsigned FIELD_MASK = 0xF8;                        // the top 5 bits of a channel
 constexpr unsigned FIELD_SHIFT = CHANNEL_BITS - FIELD_BITS;  // a channel's top 5 bits as a field
 constexpr unsigned LOW_FIELD = (1u << FIELD_BITS) - 1;
 constexpr unsigned GREEN_IN_LOW_BYTE = CHANNEL_BITS - FIELD_BITS;
@@ -89,8 +89,8 @@ constexpr bool matches_pack_word()
             for (unsigned green = 0; green < 256; green += 17) {
                 for (unsigned low = 0; low < 256; low += 85) {
                     const unsigned red = format.blue_high ? low : high, blue = format.blue_high ? high : low;
-                    const unsigned word = format.green_bits == 6 ? Form<6>::word(high, green, low)
-                                                                 : Form<5>::word(high, green, low);
+                    const unsigned word =
+                        format.green_bits == 6 ? Form<6>::word(high, green, low) : Form<5>::word(high, green, low);
                     if (word != pack_word(red, green, blue, format)) {
                         return false;
                     }
@@ -123,10 +123,12 @@ void rows_in_format(const std::uint8_t* source, std::uint8_t* packed, std::size_
                     std::size_t readable, bool top_first, const WordFormat& format)
 {
     if (format.green_bits == 6) {
-        format.big_endian ? each_row<Loop, PIXEL_SIZE, 6, true>(source, packed, width, height, readable, top_first, format)
-                          : each_row<Loop, PIXEL_SIZE, 6, false>(source, packed, width, height, readable, top_first, format);
+        format.big_endian
+            ? each_row<Loop, PIXEL_SIZE, 6, true>(source, packed, width, height, readable, top_first, format)
+            : each_row<Loop, PIXEL_SIZE, 6, false>(source, packed, width, height, readable, top_first, format);
     } else {
-        format.big_endian ? each_row<Loop, PIXEL_SIZE, 5, true>(source, packed, width, height, readable, top_first, format)
-                          : each_row<Loop, PIXEL_SIZE, 5, false>(source, packed, width, height, readable, top_first, format);
+        format.big_endian
+            ? each_row<Loop, PIXEL_SIZE, 5, true>(source, packed, width, height, readable, top_first, format)
+            : each_row<Loop, PIXEL_SIZE, 5, false>(source, packed, width, height, readable, top_first, format);
     }
 }

@@ -64,13 +64,13 @@ struct GrayNeon {
 }  // namespace
 
 void pack_color_frame_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                         std::size_t readable, bool top_first, const WordFormat& format)
+                           std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<ColorNeon, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
 void pack_gray_frame_neon(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                        std::size_t readable, bool top_first, const WordFormat& format)
+                          std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<GrayNeon, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }

@@ -37,7 +37,8 @@ struct LaneFields {
     // The lane's word, as the loops compute it, for the checks against pack_word.
     static constexpr unsigned word(unsigned high, unsigned green, unsigned low)
     {
-        const std::int32_t lane = static_cast<std::int32_t>(high << LANE_HIGH | green << LANE_GREEN | low << CHANNEL_BITS);
+        const std::int32_t lane =
+            static_cast<std::int32_t>(high << LANE_HIGH | green << LANE_GREEN | low << CHANNEL_BITS);
         const std::int32_t word = (lane >> LANE_LOW_SHIFT & static_cast<std::int32_t>(LOW_FIELD)) |
                                   (lane >> GREEN_SHIFT & GREEN_FIELD) | (lane >> HIGH_SHIFT & HIGH_FIELD);
         return static_cast<std::uint16_t>(word);
@@ -91,8 +92,9 @@ __m256i lane_words(__m256i p)
 {
     using Fields = LaneFields<GREEN_BITS>;
     return _mm256_or_si256(
-        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(p, LANE_LOW_SHIFT), _mm256_set1_epi32(LOW_FIELD)),
-                        _mm256_and_si256(_mm256_srli_epi32(p, Fields::GREEN_SHIFT), _mm256_set1_epi32(Fields::GREEN_FIELD))),
+        _mm256_or_si256(
+            _mm256_and_si256(_mm256_srli_epi32(p, LANE_LOW_SHIFT), _mm256_set1_epi32(LOW_FIELD)),
+            _mm256_and_si256(_mm256_srli_epi32(p, Fields::GREEN_SHIFT), _mm256_set1_epi32(Fields::GREEN_FIELD))),
         _mm256_and_si256(_mm256_srai_epi32(p, Fields::HIGH_SHIFT), _mm256_set1_epi32(Fields::HIGH_FIELD)));
 }
 
@@ -116,9 +118,9 @@ struct ColorSsse3 {
         std::size_t x = 0;
         for (; x + CHUNK <= width && COLOR_PIXEL_SIZE * x + READ <= readable; x += CHUNK) {
             const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
-            __m128i words = _mm_packs_epi32(lane_words<GREEN_BITS>(_mm_shuffle_epi8(load_lane(at), spread)),
-                                            lane_words<GREEN_BITS>(_mm_shuffle_epi8(
-                                                load_lane(at + COLOR_PIXEL_SIZE * LANE_PIXELS), spread)));
+            __m128i words = _mm_packs_epi32(
+                lane_words<GREEN_BITS>(_mm_shuffle_epi8(load_lane(at), spread)),
+                lane_words<GREEN_BITS>(_mm_shuffle_epi8(load_lane(at + COLOR_PIXEL_SIZE * LANE_PIXELS), spread)));
             if constexpr (HIGH_FIRST) words = _mm_shuffle_epi8(words, swap);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + PACKED_PIXEL_SIZE * x), words);
         }
@@ -139,13 +141,14 @@ struct ColorAvx2 {
                     const WordFormat& format)
     {
         constexpr std::size_t LANE = COLOR_PIXEL_SIZE * LANE_PIXELS;
-        const __m256i spread =
-            _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(SPREAD_INDEX.lane[format.blue_high])));
+        const __m256i spread = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(SPREAD_INDEX.lane[format.blue_high])));
         const __m256i swap = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES)));
         std::size_t x = 0;
         for (; x + CHUNK <= width && COLOR_PIXEL_SIZE * x + READ <= readable; x += CHUNK) {
             const std::uint8_t* at = source + COLOR_PIXEL_SIZE * x;
-            const __m256i first = _mm256_inserti128_si256(_mm256_castsi128_si256(load_lane(at)), load_lane(at + 2 * LANE), 1);
+            const __m256i first =
+                _mm256_inserti128_si256(_mm256_castsi128_si256(load_lane(at)), load_lane(at + 2 * LANE), 1);
             const __m256i second =
                 _mm256_inserti128_si256(_mm256_castsi128_si256(load_lane(at + LANE)), load_lane(at + 3 * LANE), 1);
             __m256i words = _mm256_packs_epi32(lane_words<GREEN_BITS>(_mm256_shuffle_epi8(first, spread)),
@@ -193,7 +196,7 @@ constexpr std::size_t VBMI_VECTOR = 64;
 constexpr std::size_t VBMI_SECOND_HALF = 32;
 
 struct ByteIndex {
-    alignas(64) std::uint8_t green_low[2][2][VBMI_VECTOR];   // by blue_high, then half
+    alignas(64) std::uint8_t green_low[2][2][VBMI_VECTOR];  // by blue_high, then half
     alignas(64) std::uint8_t high_green[2][2][VBMI_VECTOR];
 };
 
@@ -236,7 +239,8 @@ void store_words_avx512(std::uint8_t* packed, __m512i low, __m512i high, const P
     __m512i words = _mm512_ternarylogic_epi32(low_and_green, _mm512_srli_epi16(high_green, Fields::HIGH_SHIFT),
                                               _mm512_set1_epi16(static_cast<short>(Fields::HIGH_FIELD)), SELECT);
     if constexpr (HIGH_FIRST) {
-        words = _mm512_shuffle_epi8(words, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES))));
+        words = _mm512_shuffle_epi8(
+            words, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(SWAP_BYTES))));
     }
     _mm512_storeu_si512(packed, words);
 }
@@ -316,25 +320,25 @@ struct GrayAvx2 {
 }  // namespace
 
 void pack_color_frame_ssse3(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                          std::size_t readable, bool top_first, const WordFormat& format)
+                            std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<ColorSsse3, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
 void pack_color_frame_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                         std::size_t readable, bool top_first, const WordFormat& format)
+                           std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<ColorAvx2, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
 void pack_color_frame_avx512(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                           std::size_t readable, bool top_first, const WordFormat& format)
+                             std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<ColorAvx512, COLOR_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
 void pack_gray_frame_avx2(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
-                        std::size_t readable, bool top_first, const WordFormat& format)
+                          std::size_t readable, bool top_first, const WordFormat& format)
 {
     rows_in_format<GrayAvx2, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }

@@ -75,8 +75,8 @@ bool identity_of_handle(HANDLE file, FileIdentity& identity)
     identity = {};
     identity.volume = information.dwVolumeSerialNumber;
     identity.index = std::uint64_t {information.nFileIndexHigh} << 32 | information.nFileIndexLow;
-    identity.regular = GetFileType(file) == FILE_TYPE_DISK &&
-                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    identity.regular =
+        GetFileType(file) == FILE_TYPE_DISK && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     identity.device = GetFileType(file) == FILE_TYPE_CHAR;
     identity.size = identity.regular ? std::uint64_t {information.nFileSizeHigh} << 32 | information.nFileSizeLow : 0;
     FILE_ID_INFO wide {};
@@ -399,9 +399,8 @@ int open_output_file(const char* path)
         if (length > 0) {
             link[length] = '\0';
             const std::size_t folder_end = target.rfind('/');
-            target = link[0] == '/' || folder_end == std::string::npos
-                         ? std::string(link)
-                         : target.substr(0, folder_end + 1) + link;
+            target = link[0] == '/' || folder_end == std::string::npos ? std::string(link)
+                                                                       : target.substr(0, folder_end + 1) + link;
         }
 #endif
     }

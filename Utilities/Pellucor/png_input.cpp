@@ -102,7 +102,8 @@ bool convert_rows(const spng_ihdr& ihdr, const spng_plte& palette, const std::ui
 {
     const std::size_t width = ihdr.width, height = ihdr.height;
     const unsigned bits = ihdr.bit_depth, channels = channels_of(ihdr.color_type);
-    const bool gray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+    const bool gray =
+        ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
     const unsigned scale = bits < BITS_PER_BYTE ? SAMPLE_MAX / ((1u << bits) - 1) : 1;
     for (std::size_t y = 0; y < height; ++y) {
         const std::uint8_t* row = in + y * stride;
@@ -192,7 +193,8 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     if (error != 0) {
         return invalid(error);
     }
-    if (ihdr.width != static_cast<std::uint32_t>(video_width) || ihdr.height != static_cast<std::uint32_t>(video_height)) {
+    if (ihdr.width != static_cast<std::uint32_t>(video_width) ||
+        ihdr.height != static_cast<std::uint32_t>(video_height)) {
         return {InputProblem::wrong_size, 0, ihdr.width, ihdr.height, nullptr};
     }
     spng_plte palette {};
@@ -217,7 +219,8 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
         return {InputProblem::invalid_png, 0, 0, 0, "the file ends inside its last chunk"};
     }
 
-    const bool gray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+    const bool gray =
+        ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
     const bool as_stored = ihdr.bit_depth == BITS_PER_BYTE && (ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
                                                                ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR);
     frame.pixels = scratch_buffer;

@@ -52,8 +52,8 @@ constexpr std::size_t in_whole(std::size_t bytes, std::size_t unit)
 // chunks are stored in parts of part_bytes.
 constexpr bool writes_fit(std::size_t chunk_bytes, std::size_t part_bytes, std::size_t copy_bytes)
 {
-    const std::size_t longest_run = LONGEST_WRITE - LONGEST_WRITE % chunk_bytes +
-                                    in_whole(LONGEST_WRITE % chunk_bytes, part_bytes);
+    const std::size_t longest_run =
+        LONGEST_WRITE - LONGEST_WRITE % chunk_bytes + in_whole(LONGEST_WRITE % chunk_bytes, part_bytes);
     return chunk_bytes % COLOR_PIXEL_SIZE == 0 && longest_run <= LONGEST_WRITE && PART_BYTES <= LONGEST_WRITE &&
            in_whole(LONGEST_WRITE, copy_bytes) <= LONGEST_WRITE;
 }

@@ -35,8 +35,8 @@ struct Packet {
 
 // Reads the packet that starts at packets, of which bytes_left are there;
 // false when they end inside the part of it that the frame needs.
-bool read_packet(const std::uint8_t* packets, std::size_t bytes_left, std::size_t pixels_left,
-                 std::size_t pixel_size, Packet& packet)
+bool read_packet(const std::uint8_t* packets, std::size_t bytes_left, std::size_t pixels_left, std::size_t pixel_size,
+                 Packet& packet)
 {
     if (bytes_left == 0) {
         return false;
@@ -74,8 +74,7 @@ namespace {
 // The checked loop for pixels of PIXEL_SIZE bytes: whole copies of a known
 // size, which compilers turn into plain loads and stores.
 template <std::size_t PIXEL_SIZE>
-bool decode_pixels(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count,
-                   std::uint8_t* pixels)
+bool decode_pixels(const std::uint8_t* packets, std::size_t packet_bytes, std::size_t pixel_count, std::uint8_t* pixels)
 {
     std::size_t at = 0;
     for (std::size_t done = 0; done < pixel_count;) {

@@ -74,8 +74,7 @@ struct WideChunks {
 
     PELLUCOR_TARGET("avx2") static void copy(std::uint8_t* to, const std::uint8_t* from)
     {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
-                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
     }
 };
 static_assert(writes_fit(WideChunks::CHUNK_BYTES, WIDE_PART_BYTES, WideChunks::COPY_BYTES));

@@ -17,8 +17,8 @@
 // bottom row first (top row first where top_first), into words at packed,
 // top row first. readable is how many bytes from source on lie inside the
 // buffer: a vector loop may load past a row's last pixel, never past that.
-using FramePacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width,
-                             std::size_t height, std::size_t readable, bool top_first, const WordFormat& format);
+using FramePacker = void (*)(const std::uint8_t* source, std::uint8_t* packed, std::size_t width, std::size_t height,
+                             std::size_t readable, bool top_first, const WordFormat& format);
 
 enum class VectorPath { avx512, avx2, ssse3, neon, plain };
 

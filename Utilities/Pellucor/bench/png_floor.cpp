@@ -39,8 +39,9 @@ int main(int argc, char** argv)
         std::fclose(in);
         spng_ctx* png = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);  // as pellucor
         std::size_t size = 0;
-        if (spng_set_png_buffer(png, input.data(), got) != 0 || spng_decoded_image_size(png, SPNG_FMT_PNG, &size) != 0 ||
-            size > decoded.size() || spng_decode_image(png, decoded.data(), size, SPNG_FMT_PNG, 0) != 0) {
+        if (spng_set_png_buffer(png, input.data(), got) != 0 ||
+            spng_decoded_image_size(png, SPNG_FMT_PNG, &size) != 0 || size > decoded.size() ||
+            spng_decode_image(png, decoded.data(), size, SPNG_FMT_PNG, 0) != 0) {
             return 3;
         }
         spng_ctx_free(png);

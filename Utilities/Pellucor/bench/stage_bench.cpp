@@ -98,9 +98,12 @@ void pack(benchmark::State& state, const Kernels& path, Size size, bool gray, co
     fill_random(input_bytes);
     const double copy = memcpy_seconds(input_bytes);
     for (auto _ : state) {
-        SourceFrame frame = {input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE,
-                             gray ? FrameKind::gray : FrameKind::color, gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE,
-                             false, false};
+        SourceFrame frame = {input_buffer + TGA_HEADER_SIZE,
+                             input_buffer_size - TGA_HEADER_SIZE,
+                             gray ? FrameKind::gray : FrameKind::color,
+                             gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE,
+                             false,
+                             false};
         pack_frame(frame, dither);
         benchmark::DoNotOptimize(output_buffer);
         benchmark::ClobberMemory();
@@ -281,17 +284,17 @@ int main(int argc, char** argv)
             }
         }
         for (const WordFormat& format : WORD_FORMATS) {
-            benchmark::RegisterBenchmark((stage + size_name(SIZES[0]) + "/" + best.name + "/" + format.name).c_str(),
-                                         [&best, gray, &format](benchmark::State& state) {
-                                             pack(state, best, SIZES[0], gray, format);
-                                         });
+            benchmark::RegisterBenchmark(
+                (stage + size_name(SIZES[0]) + "/" + best.name + "/" + format.name).c_str(),
+                [&best, gray, &format](benchmark::State& state) { pack(state, best, SIZES[0], gray, format); });
         }
     }
     for (const Kernels* path : decoder_paths()) {
         for (const Mix& mix : MIXES) {
             for (const Size size : SIZES) {
                 benchmark::RegisterBenchmark(
-                    (std::string("decompress_rle_frame/") + size_name(size) + "/" + mix.name + "/" + path->name).c_str(),
+                    (std::string("decompress_rle_frame/") + size_name(size) + "/" + mix.name + "/" + path->name)
+                        .c_str(),
                     [path, &mix, size](benchmark::State& state) {
                         video_width = size.width;
                         video_height = size.height;

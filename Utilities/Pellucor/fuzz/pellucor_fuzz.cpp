@@ -108,13 +108,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (accepted) {
         const FrameCheck result = decode_frame(header, bytes_read, honor_origin, frame);
         accepted = result.problem == InputProblem::none;
-        const bool right_size = header.width == static_cast<unsigned>(video_width) &&
-                                header.height == static_cast<unsigned>(video_height);
+        const bool right_size =
+            header.width == static_cast<unsigned>(video_width) && header.height == static_cast<unsigned>(video_height);
         check(right_size || result.problem == InputProblem::wrong_size);
         if (plain_rle && right_size && !honor_origin && bytes_read >= data_offset) {
             const std::size_t pixels = video_pixel_count();
-            const bool expected = decode_rle_reference(file + data_offset, bytes_read - data_offset, pixels,
-                                                       reference_pixels);
+            const bool expected =
+                decode_rle_reference(file + data_offset, bytes_read - data_offset, pixels, reference_pixels);
             check(accepted == expected);
             check(!accepted || std::memcmp(frame.pixels, reference_pixels, COLOR_PIXEL_SIZE * pixels) == 0);
         }

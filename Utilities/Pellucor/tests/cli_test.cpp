@@ -23,8 +23,7 @@ using namespace test_process;
 namespace {
 
 const std::string BANNER = "Pellucor v1.00\n";
-const std::string FORMATS =
-    " (formats: rgb555le rgb555be rgb565le rgb565be bgr555le bgr555be bgr565le bgr565be)\n";
+const std::string FORMATS = " (formats: rgb555le rgb555be rgb565le rgb565be bgr555le bgr555be bgr565le bgr565be)\n";
 const std::string USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                           "<video width> <video height>\n";
 
@@ -33,7 +32,7 @@ protected:
     void SetUp() override
     {
         // A space in every path, as in "Program Files" or "My Renders".
-        std::mt19937 random(std::random_device{}());
+        std::mt19937 random(std::random_device {}());
         do {
             dir = fs::temp_directory_path() / ("pellucor test-" + std::to_string(random()));
         } while (!fs::create_directory(dir));
@@ -57,11 +56,14 @@ protected:
         std::snprintf(name, sizeof name, "f%d.tga", number);
         return dir / name;
     }
-    void frame(int number, const Bytes& bytes) { write(frame_path(number), bytes); }
+    void frame(int number, const Bytes& bytes)
+    {
+        write(frame_path(number), bytes);
+    }
     static void write(const fs::path& path, const Bytes& bytes)
     {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     static Bytes read(const fs::path& path)
     {
@@ -89,7 +91,7 @@ protected:
     }
     Result run(const std::vector<std::string>& args) const
     {
-        Result result{"", spawn(command_line(args), console)};
+        Result result {"", spawn(command_line(args), console)};
         result.console = console_text();
 #ifdef _WIN32
         // Console lines end as Windows text output ends them.
@@ -120,7 +122,8 @@ protected:
         // a shim built under such a path is loaded from a copy.
         std::string preload = shim;
         if (preload.find_first_of(" :") != std::string::npos) {
-            preload = (fs::temp_directory_path() / ("pellucor-fault-shim-" + std::to_string(getpid()) + ".so")).string();
+            preload =
+                (fs::temp_directory_path() / ("pellucor-fault-shim-" + std::to_string(getpid()) + ".so")).string();
             fs::copy_file(shim, preload, fs::copy_options::overwrite_existing);
         }
         const char* sanitizer = std::getenv("ASAN_OPTIONS");
@@ -189,13 +192,12 @@ TEST_F(Cli, MixedSequenceConverts)
     const Bytes png_words;
     const std::string last = "8";
 #endif
-    const std::string lines = BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") +
-                              frame_line(3, "Grayscale ... OK\n") + frame_line(4, "OK\n") +
-                              frame_line(5, "Uncompressing ... Grayscale ... OK\n") +
-                              frame_line(6, "Uncompressing ... OK\n") + frame_line(7, "OK\n") + frame_line(8, "OK\n") +
-                              png_lines + "Done.\n";
-    const Bytes first_seven = concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, GRAY_WORDS,
-                                      PICTURE_WORDS, PICTURE_WORDS});
+    const std::string lines =
+        BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") + frame_line(3, "Grayscale ... OK\n") +
+        frame_line(4, "OK\n") + frame_line(5, "Uncompressing ... Grayscale ... OK\n") +
+        frame_line(6, "Uncompressing ... OK\n") + frame_line(7, "OK\n") + frame_line(8, "OK\n") + png_lines + "Done.\n";
+    const Bytes first_seven =
+        concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, PICTURE_WORDS});
     for (const bool honor : {false, true}) {
         SCOPED_TRACE(honor);
         std::vector<std::string> args = {pattern, out, "1", last, "3", "2"};
@@ -314,7 +316,7 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
             EXPECT_EQ(r.status, 1);
             EXPECT_EQ(fs::exists(out), existed);
             if (existed) {
-                EXPECT_EQ(read(out), (Bytes{1, 2, 3}));
+                EXPECT_EQ(read(out), (Bytes {1, 2, 3}));
             }
             fs::remove(out);
         }
@@ -369,14 +371,27 @@ TEST_F(Cli, FailureBeforeTheFirstFrameLeavesTheOutput)
     const std::string missing = BANNER + frame_line(1, "Could not open input file f%d.tga\n");
     const Case cases[] = {
         {"missing first frame", {"f%d.tga", "out.raw", "1", "3", "3", "2"}, "out.raw", 3, missing},
-        {"first frame of another size", {"still.tga", "out.raw", "1", "3", "2", "3"}, "out.raw", 3,
+        {"first frame of another size",
+         {"still.tga", "out.raw", "1", "3", "2", "3"},
+         "out.raw",
+         3,
          BANNER + frame_line(1, "Input file still.tga is 3x2, not 2x3\n")},
-        {"pellucor -- still.tga out.raw 1 100 4", {"--", "still.tga", "out.raw", "1", "100", "4"}, "still.tga", 3,
+        {"pellucor -- still.tga out.raw 1 100 4",
+         {"--", "still.tga", "out.raw", "1", "100", "4"},
+         "still.tga",
+         3,
          BANNER + frame_line(0, "Could not open input file --\n")},
-        {"pellucor --format rgb565be still.tga out.raw 1 100", {"--format", "rgb565be", "still.tga", "out.raw", "1", "100"},
-         "rgb565be", 3, BANNER + frame_line(0, "Could not open input file --format\n")},
-        {"status of the output cannot be read", {"still.tga", "out.raw", "1", "1", "3", "2"}, "out.raw", 2,
-         BANNER + "Could not open output file out.raw\n", "fstat:out.raw"},
+        {"pellucor --format rgb565be still.tga out.raw 1 100",
+         {"--format", "rgb565be", "still.tga", "out.raw", "1", "100"},
+         "rgb565be",
+         3,
+         BANNER + frame_line(0, "Could not open input file --format\n")},
+        {"status of the output cannot be read",
+         {"still.tga", "out.raw", "1", "1", "3", "2"},
+         "out.raw",
+         2,
+         BANNER + "Could not open output file out.raw\n",
+         "fstat:out.raw"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -450,21 +465,29 @@ struct FormatWords {
     Bytes color, gray;
 };
 const FormatWords FORMAT_WORDS[] = {
-    {"rgb555le", {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x7F, 0x21, 0x04, 0x0A, 0x00},
+    {"rgb555le",
+     {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x7F, 0x21, 0x04, 0x0A, 0x00},
      {0xFF, 0x7F, 0x10, 0x42, 0x00, 0x00, 0x21, 0x04, 0x00, 0x00, 0x39, 0x67}},
-    {"rgb555be", {0x7C, 0x00, 0x03, 0xE0, 0x00, 0x1F, 0x7F, 0xFF, 0x04, 0x21, 0x00, 0x0A},
+    {"rgb555be",
+     {0x7C, 0x00, 0x03, 0xE0, 0x00, 0x1F, 0x7F, 0xFF, 0x04, 0x21, 0x00, 0x0A},
      {0x7F, 0xFF, 0x42, 0x10, 0x00, 0x00, 0x04, 0x21, 0x00, 0x00, 0x67, 0x39}},
-    {"rgb565le", {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF, 0x41, 0x08, 0x2A, 0x00},
+    {"rgb565le",
+     {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF, 0x41, 0x08, 0x2A, 0x00},
      {0xFF, 0xFF, 0x10, 0x84, 0x20, 0x00, 0x41, 0x08, 0x00, 0x00, 0x59, 0xCE}},
-    {"rgb565be", {0xF8, 0x00, 0x07, 0xE0, 0x00, 0x1F, 0xFF, 0xFF, 0x08, 0x41, 0x00, 0x2A},
+    {"rgb565be",
+     {0xF8, 0x00, 0x07, 0xE0, 0x00, 0x1F, 0xFF, 0xFF, 0x08, 0x41, 0x00, 0x2A},
      {0xFF, 0xFF, 0x84, 0x10, 0x00, 0x20, 0x08, 0x41, 0x00, 0x00, 0xCE, 0x59}},
-    {"bgr555le", {0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C, 0xFF, 0x7F, 0x21, 0x04, 0x00, 0x28},
+    {"bgr555le",
+     {0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C, 0xFF, 0x7F, 0x21, 0x04, 0x00, 0x28},
      {0xFF, 0x7F, 0x10, 0x42, 0x00, 0x00, 0x21, 0x04, 0x00, 0x00, 0x39, 0x67}},
-    {"bgr555be", {0x00, 0x1F, 0x03, 0xE0, 0x7C, 0x00, 0x7F, 0xFF, 0x04, 0x21, 0x28, 0x00},
+    {"bgr555be",
+     {0x00, 0x1F, 0x03, 0xE0, 0x7C, 0x00, 0x7F, 0xFF, 0x04, 0x21, 0x28, 0x00},
      {0x7F, 0xFF, 0x42, 0x10, 0x00, 0x00, 0x04, 0x21, 0x00, 0x00, 0x67, 0x39}},
-    {"bgr565le", {0x1F, 0x00, 0xE0, 0x07, 0x00, 0xF8, 0xFF, 0xFF, 0x41, 0x08, 0x20, 0x50},
+    {"bgr565le",
+     {0x1F, 0x00, 0xE0, 0x07, 0x00, 0xF8, 0xFF, 0xFF, 0x41, 0x08, 0x20, 0x50},
      {0xFF, 0xFF, 0x10, 0x84, 0x20, 0x00, 0x41, 0x08, 0x00, 0x00, 0x59, 0xCE}},
-    {"bgr565be", {0x00, 0x1F, 0x07, 0xE0, 0xF8, 0x00, 0xFF, 0xFF, 0x08, 0x41, 0x50, 0x20},
+    {"bgr565be",
+     {0x00, 0x1F, 0x07, 0xE0, 0xF8, 0x00, 0xFF, 0xFF, 0x08, 0x41, 0x50, 0x20},
      {0xFF, 0xFF, 0x84, 0x10, 0x00, 0x20, 0x08, 0x41, 0x00, 0x00, 0xCE, 0x59}},
 };
 const FormatWords& words_in(const std::string& format)
@@ -544,12 +567,12 @@ TEST_F(Cli, OutputThatIsAFrameIsRefused)
         Link link;                    // output made as a link to f2.tga
         Gap gap;
         std::string first, last;
-        int refused;                  // the frame named in the message; 0: the run converts
-        std::string fault = "";       // injected by the fault shim
+        int refused;             // the frame named in the message; 0: the run converts
+        std::string fault = "";  // injected by the fault shim
     };
     const Case cases[] = {
         {"named like a frame", "f%d.tga", "f3.tga", NONE, NO_GAP, "1", "4", 3},
-        {"another spelling", "f%d.tga", std::string{'.', SEPARATOR} + "f4.tga", NONE, NO_GAP, "1", "4", 4},
+        {"another spelling", "f%d.tga", std::string {'.', SEPARATOR} + "f4.tga", NONE, NO_GAP, "1", "4", 4},
         {"symlink", "f%d.tga", "link.raw", SYMLINK, NO_GAP, "1", "4", 2},
         {"hard link", "f%d.tga", "link.raw", HARD_LINK, NO_GAP, "1", "4", 2},
         {"no conversion", "f1.tga", "f1.tga", NONE, NO_GAP, "1", "4", 1},
@@ -663,8 +686,10 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
                                          }()}, {3, good}},
          false, "Input file %P is not a valid PNG: "},
 #else
-        {"PNG in a build without libspng", {{1, good}, {2, Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0}}, {3, good}},
-         false, "Input file %P is a PNG, which this build cannot read\n"},
+        {"PNG in a build without libspng",
+         {{1, good}, {2, Bytes {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0}}, {3, good}},
+         false,
+         "Input file %P is a PNG, which this build cannot read\n"},
 #endif
     };
     for (const Case& c : cases) {
@@ -712,7 +737,8 @@ TEST_F(Cli, EveryShortPrefixOfAFrameFails)
     for (const Bytes& file : files) {
         const bool png = file[0] == 0x89;
         for (std::size_t size = 0; size < file.size(); ++size) {
-            SCOPED_TRACE((png ? std::string("PNG") : "type " + std::to_string(file[2])) + ", " + std::to_string(size) + " bytes");
+            SCOPED_TRACE((png ? std::string("PNG") : "type " + std::to_string(file[2])) + ", " + std::to_string(size) +
+                         " bytes");
             frame(1, Bytes(file.begin(), file.begin() + static_cast<long>(size)));
             const Result r = run_picture(1, 1);
             const bool compressed = !png && file[2] >= 9;
@@ -836,7 +862,7 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
     struct Case {
         const char* output;  // empty: out, in the folder
         Stdout standard_output;
-        int frames;          // more than a stdio buffer of messages, where standard output is closed
+        int frames;  // more than a stdio buffer of messages, where standard output is closed
         std::string console;
     };
     const Case cases[] = {
@@ -880,8 +906,8 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
 TEST_F(Cli, ClosedPipeIsAFailedWrite)
 {
     frame(1, color_tga(PICTURE, 3, 2));
-    const int status = finish(start(command_line({pattern, "/dev/stdout", "1", "1", "3", "2"}), console,
-                                    Stdout::BROKEN_PIPE));
+    const int status =
+        finish(start(command_line({pattern, "/dev/stdout", "1", "1", "3", "2"}), console, Stdout::BROKEN_PIPE));
     EXPECT_EQ(status, 2);
     EXPECT_EQ(console_text(), BANNER + frame_line(1, "Could not write output file /dev/stdout\n"));
 }
@@ -895,13 +921,14 @@ TEST_F(Cli, FullDiskLeavesWholeFrames)
     if (std::system(mount.c_str()) != 0) {
         GTEST_SKIP() << "cannot mount a 64 KiB tmpfs here (needs root)";
     }
-    frame(1, color_tga(std::vector<Rgb>(100 * 100, Rgb{1, 2, 3}), 100, 100));
+    frame(1, color_tga(std::vector<Rgb>(100 * 100, Rgb {1, 2, 3}), 100, 100));
     const std::string output = (small / "out.raw").string();
     const Result r = run({(dir / "f1.tga").string(), output, "1", "5", "100", "100"});
     const std::uintmax_t size = fs::file_size(output);
     std::system(("umount '" + small.string() + "'").c_str());
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.console.substr(r.console.rfind("Frame")), frame_line(4, "Could not write output file " + output + "\n"));
+    EXPECT_EQ(r.console.substr(r.console.rfind("Frame")),
+              frame_line(4, "Could not write output file " + output + "\n"));
     EXPECT_EQ(size, 3u * 100 * 100 * 2);
 }
 
@@ -913,8 +940,8 @@ TEST_F(Cli, SignalLeavesWholeFrames)
     constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
     frame(1, gray_tga(Bytes(2048 * 2048, 77), 2048, 2048));
     const fs::path log = dir / "run.log";
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
-                             SIGXCPU}) {
+    for (const int signal :
+         {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU}) {
         SCOPED_TRACE(signal);
         fs::remove(out);
         const pid_t child = start(command_line({(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"}), console,
@@ -938,8 +965,8 @@ TEST_F(Cli, SignalLeavesWholeFrames)
 
     // The check walks the range here, as the conversion lies in the folder part.
     fs::remove(out);
-    const pid_t child = start(command_line({(dir / "d%d" / "f.tga").string(), out, "1", "2147483647", "4", "2"}),
-                              console);
+    const pid_t child =
+        start(command_line({(dir / "d%d" / "f.tga").string(), out, "1", "2147483647", "4", "2"}), console);
     ASSERT_GT(child, 0);
     for (int wait = 0; wait < 20000 && !fs::exists(out); ++wait) usleep(500);
     usleep(100000);
@@ -955,8 +982,8 @@ TEST_F(Cli, SecondRunOnTheSameOutputIsRefused)
     constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
     frame(1, gray_tga(Bytes(2048 * 2048, 77), 2048, 2048));
     frame(2, gray_tga(Bytes(2048 * 2048, 1), 2048, 2048));
-    const pid_t first = start(command_line({(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"}),
-                              dir / "first.console");
+    const pid_t first =
+        start(command_line({(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"}), dir / "first.console");
     ASSERT_GT(first, 0);
     std::error_code error;
     for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 0 && !error); ++wait) usleep(500);
@@ -1014,8 +1041,8 @@ TEST_F(Cli, RealEncoderRleMatchesUncompressed)
     const Bytes imagemagick = read(samples / "frame03.tga");
     ASSERT_GE(imagemagick[imagemagick.size() - 4], 0x80);
     constexpr std::ptrdiff_t WIDTH = 16, HEIGHT = 12, FRAMES = 4, FRAME_BYTES = 2 * WIDTH * HEIGHT;
-    const Result r = run({(samples / "frame%02d.tga").string(), out, "1", std::to_string(FRAMES),
-                          std::to_string(WIDTH), std::to_string(HEIGHT)});
+    const Result r = run({(samples / "frame%02d.tga").string(), out, "1", std::to_string(FRAMES), std::to_string(WIDTH),
+                          std::to_string(HEIGHT)});
     EXPECT_EQ(r.status, 0) << r.console;
     const Bytes words = read(out);
     ASSERT_EQ(words.size(), static_cast<std::size_t>(FRAMES * FRAME_BYTES));

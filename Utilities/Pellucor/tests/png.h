@@ -48,8 +48,13 @@ inline Bytes png_file(const PngParts& parts)
     }
     spng_ctx* context = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
-    spng_ihdr ihdr = {static_cast<std::uint32_t>(parts.width), static_cast<std::uint32_t>(parts.height),
-                      parts.bit_depth, parts.color_type, 0, 0, static_cast<std::uint8_t>(parts.interlaced)};
+    spng_ihdr ihdr = {static_cast<std::uint32_t>(parts.width),
+                      static_cast<std::uint32_t>(parts.height),
+                      parts.bit_depth,
+                      parts.color_type,
+                      0,
+                      0,
+                      static_cast<std::uint8_t>(parts.interlaced)};
     spng_set_ihdr(context, &ihdr);
     if (!parts.palette.empty()) {
         spng_plte palette {};

@@ -22,7 +22,6 @@
 extern char** environ;
 #endif
 
-
 namespace test_process {
 
 namespace fs = std::filesystem;
@@ -52,7 +51,7 @@ inline std::string quote(const std::string& argument)
 
 inline int spawn(const std::vector<std::string>& command, const fs::path& console)
 {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    SECURITY_ATTRIBUTES inherit {sizeof inherit, nullptr, TRUE};
     const HANDLE file = CreateFileW(console.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
@@ -61,13 +60,13 @@ inline int spawn(const std::vector<std::string>& command, const fs::path& consol
         if (!line.empty()) line += ' ';
         line += quote(argument);
     }
-    STARTUPINFOA startup{};
+    STARTUPINFOA startup {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = file;
-    PROCESS_INFORMATION process{};
-    const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                        &process);
+    PROCESS_INFORMATION process {};
+    const bool started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(file);
     if (!started) return -1;
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -82,15 +81,17 @@ inline int spawn(const std::vector<std::string>& command, const fs::path& consol
 enum class Stdout { CONSOLE, FILE, APPEND, CLOSED, BROKEN_PIPE };
 
 inline pid_t start(const std::vector<std::string>& command, const fs::path& console, Stdout out = Stdout::CONSOLE,
-            const fs::path& out_file = {})
+                   const fs::path& out_file = {})
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int broken[2] = {-1, -1};
     if (out == Stdout::CONSOLE) posix_spawn_file_actions_adddup2(&actions, 2, 1);
-    if (out == Stdout::FILE) posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out == Stdout::APPEND) posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_APPEND, 0644);
+    if (out == Stdout::FILE)
+        posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out == Stdout::APPEND)
+        posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_APPEND, 0644);
     if (out == Stdout::CLOSED) posix_spawn_file_actions_addclose(&actions, 1);
     if (out == Stdout::BROKEN_PIPE && pipe(broken) == 0) {
         close(broken[0]);  // nobody reads: every write fails

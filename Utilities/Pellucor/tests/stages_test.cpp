@@ -38,8 +38,12 @@ const auto* const frame_store = ::testing::AddGlobalTestEnvironment(new FrameSto
 // An uncompressed frame as read, in the packers' layout already.
 SourceFrame read_frame(FrameKind kind)
 {
-    return {input_buffer + TGA_HEADER_SIZE, input_buffer_size - TGA_HEADER_SIZE, kind,
-            kind == FrameKind::gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE, false, false};
+    return {input_buffer + TGA_HEADER_SIZE,
+            input_buffer_size - TGA_HEADER_SIZE,
+            kind,
+            kind == FrameKind::gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE,
+            false,
+            false};
 }
 
 void pack_color_frame()
@@ -156,7 +160,7 @@ struct InputCase {
 TEST(FrameInput, EveryTypeAndDepthBecomesThePicture)
 {
     const Bytes bgr = picture_bytes(0), bgra = picture_bytes(1);
-    const Bytes map24 = bgr, map32 = bgra;  // the picture's pixels, one entry each
+    const Bytes map24 = bgr, map32 = bgra;   // the picture's pixels, one entry each
     Bytes spaced_map = Bytes(3 * 10, 0x99);  // entries 10 to 15 of a map that starts at 0
     spaced_map.insert(spaced_map.end(), bgr.begin(), bgr.end());
     const Bytes gray16 = gray_with_alpha();
@@ -167,24 +171,38 @@ TEST(FrameInput, EveryTypeAndDepthBecomesThePicture)
         {"type 2, 15 bits", tga_file({2, 15, bottom_first(PICTURE_16, 2)}), false, false, WORDS_16},
         {"type 2, 16 bits, in rgb565le", tga_file({2, 16, bottom_first(PICTURE_16, 2)}), false, false, WORDS_16_RGB565,
          "rgb565le"},
-        {"type 1, 16-bit map, in rgb565le", tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 16, PICTURE_16}),
-         false, false, WORDS_16_RGB565, "rgb565le"},
+        {"type 1, 16-bit map, in rgb565le",
+         tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 16, PICTURE_16}), false, false,
+         WORDS_16_RGB565, "rgb565le"},
         {"type 200, 24 bits", tga_file({200, 24, bottom_first(bgr, 3)}), false, false, PICTURE_WORDS},
-        {"type 10, 24 bits", tga_file({10, 24, one_pixel_packets(bottom_first(bgr, 3), 3)}), false, false, PICTURE_WORDS},
-        {"type 10, 32 bits", tga_file({10, 32, one_pixel_packets(bottom_first(bgra, 4), 4)}), false, false, PICTURE_WORDS},
-        {"type 10, 16 bits", tga_file({10, 16, one_pixel_packets(bottom_first(PICTURE_16, 2), 2)}), false, false, WORDS_16},
+        {"type 10, 24 bits", tga_file({10, 24, one_pixel_packets(bottom_first(bgr, 3), 3)}), false, false,
+         PICTURE_WORDS},
+        {"type 10, 32 bits", tga_file({10, 32, one_pixel_packets(bottom_first(bgra, 4), 4)}), false, false,
+         PICTURE_WORDS},
+        {"type 10, 16 bits", tga_file({10, 16, one_pixel_packets(bottom_first(PICTURE_16, 2), 2)}), false, false,
+         WORDS_16},
         {"type 3, 8 bits", tga_file({3, 8, bottom_first(GRAY_PICTURE, 1)}), false, true, GRAY_WORDS},
         {"type 3, 16 bits", tga_file({3, 16, bottom_first(gray16, 2)}), false, true, GRAY_WORDS},
-        {"type 11, 8 bits", tga_file({11, 8, one_pixel_packets(bottom_first(GRAY_PICTURE, 1), 1)}), false, true, GRAY_WORDS},
-        {"type 11, 16 bits", tga_file({11, 16, one_pixel_packets(bottom_first(gray16, 2), 2)}), false, true, GRAY_WORDS},
-        {"type 1, 8-bit indices, 24-bit map", tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 24, map24}),
-         false, false, PICTURE_WORDS},
-        {"type 1, 8-bit indices, 32-bit map", tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 32, map32}),
-         false, false, PICTURE_WORDS},
+        {"type 11, 8 bits", tga_file({11, 8, one_pixel_packets(bottom_first(GRAY_PICTURE, 1), 1)}), false, true,
+         GRAY_WORDS},
+        {"type 11, 16 bits", tga_file({11, 16, one_pixel_packets(bottom_first(gray16, 2), 2)}), false, true,
+         GRAY_WORDS},
+        {"type 1, 8-bit indices, 24-bit map",
+         tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 24, map24}), false, false, PICTURE_WORDS},
+        {"type 1, 8-bit indices, 32-bit map",
+         tga_file({1, 8, bottom_first(indices(0, false), 1), 0, {}, 0, 6, 32, map32}), false, false, PICTURE_WORDS},
         {"type 1, 16-bit indices, 16-bit map from 300",
          tga_file({1, 16, bottom_first(indices(300, true), 2), 0, {}, 300, 6, 16, PICTURE_16}), false, false, WORDS_16},
         {"type 1, 15-bit map, first index 10, map from 0",
-         tga_file({1, 8, bottom_first(indices(10, false), 1), 0, {}, 0, 16, 15, [] {
+         tga_file({1,
+                   8,
+                   bottom_first(indices(10, false), 1),
+                   0,
+                   {},
+                   0,
+                   16,
+                   15,
+                   [] {
                        Bytes map(2 * 10, 0x77);
                        map.insert(map.end(), PICTURE_16.begin(), PICTURE_16.end());
                        return map;
@@ -192,10 +210,12 @@ TEST(FrameInput, EveryTypeAndDepthBecomesThePicture)
          false, false, WORDS_16},
         {"type 1, map from 10", tga_file({1, 8, bottom_first(indices(10, false), 1), 0, {}, 10, 6, 24, map24}), false,
          false, PICTURE_WORDS},
-        {"type 1, map from 0 read at 10", tga_file({1, 8, bottom_first(indices(10, false), 1), 0, {}, 0, 16, 24, spaced_map}),
-         false, false, PICTURE_WORDS},
-        {"type 9, 8-bit indices", tga_file({9, 8, one_pixel_packets(bottom_first(indices(0, false), 1), 1), 0, {}, 0, 6, 24, map24}),
-         false, false, PICTURE_WORDS},
+        {"type 1, map from 0 read at 10",
+         tga_file({1, 8, bottom_first(indices(10, false), 1), 0, {}, 0, 16, 24, spaced_map}), false, false,
+         PICTURE_WORDS},
+        {"type 9, 8-bit indices",
+         tga_file({9, 8, one_pixel_packets(bottom_first(indices(0, false), 1), 1), 0, {}, 0, 6, 24, map24}), false,
+         false, PICTURE_WORDS},
         {"image ID", tga_file({2, 24, bottom_first(bgr, 3), 0, {'n', 'a', 'm', 'e'}}), false, false, PICTURE_WORDS},
         {"image ID, RLE", tga_file({10, 24, one_pixel_packets(bottom_first(bgr, 3), 3), 0, Bytes(255, 0x80)}), false,
          false, PICTURE_WORDS},
@@ -203,10 +223,12 @@ TEST(FrameInput, EveryTypeAndDepthBecomesThePicture)
          false, false, PICTURE_WORDS},
         {"top row first, header not honored", tga_file({2, 24, bgr, 0x20}), false, false, WORDS_FLIPPED},
         {"top row first, honored", tga_file({2, 24, bgr, 0x20}), true, false, PICTURE_WORDS},
-        {"top row first, RLE, honored", tga_file({10, 24, one_pixel_packets(bgr, 3), 0x20}), true, false, PICTURE_WORDS},
+        {"top row first, RLE, honored", tga_file({10, 24, one_pixel_packets(bgr, 3), 0x20}), true, false,
+         PICTURE_WORDS},
         {"right to left, not honored", tga_file({2, 24, bottom_first(mirrored(bgr, 3), 3), 0x10}), false, false,
          WORDS_MIRRORED},
-        {"right to left, honored", tga_file({2, 24, bottom_first(mirrored(bgr, 3), 3), 0x10}), true, false, PICTURE_WORDS},
+        {"right to left, honored", tga_file({2, 24, bottom_first(mirrored(bgr, 3), 3), 0x10}), true, false,
+         PICTURE_WORDS},
         {"top right, gray, honored", tga_file({3, 8, mirrored(GRAY_PICTURE, 1), 0x30}), true, true, GRAY_WORDS},
         {"top right, 32 bits, honored", tga_file({2, 32, mirrored(bgra, 4), 0x30}), true, false, PICTURE_WORDS},
     };
@@ -245,10 +267,12 @@ TEST(FrameInput, RefusesWhatItCannotConvert)
         {"24-bit indices", tga_file({1, 24, bgr, 0, {}, 0, 6, 24, map24}), InputProblem::index_depth, 24},
         {"color-mapped without a map", tga_file({1, 8, gray}), InputProblem::no_color_map, 0},
         {"8-bit map entries", tga_file({2, 24, bgr, 0, {}, 0, 2, 8, {1, 2}}), InputProblem::map_entry_size, 8},
-        {"index past the map", tga_file({1, 8, {0, 1, 2, 3, 4, 6}, 0, {}, 0, 6, 24, map24}), InputProblem::index_outside_map, 6},
+        {"index past the map", tga_file({1, 8, {0, 1, 2, 3, 4, 6}, 0, {}, 0, 6, 24, map24}),
+         InputProblem::index_outside_map, 6},
         {"index before the map", tga_file({1, 8, {10, 11, 12, 9, 13, 14}, 0, {}, 10, 6, 24, map24}),
          InputProblem::index_outside_map, 9},
-        {"RLE index past the map", tga_file({9, 8, {0x85, 6}, 0, {}, 0, 6, 24, map24}), InputProblem::index_outside_map, 6},
+        {"RLE index past the map", tga_file({9, 8, {0x85, 6}, 0, {}, 0, 6, 24, map24}), InputProblem::index_outside_map,
+         6},
         {"ID past the end", id_past_end, InputProblem::incomplete, 0},
         {"map past the end", tga_file({1, 8, {}, 0, {}, 0, 600, 24, map24}), InputProblem::incomplete, 0},
         {"16-bit pixels cut short", tga_file({2, 16, Bytes(11, 0)}), InputProblem::incomplete, 0},
@@ -266,7 +290,7 @@ TEST(FrameInput, RefusesWhatItCannotConvert)
         EXPECT_EQ(check.value, c.value);
     }
     // The header's size against the run's, each way, and swapped.
-    for (const auto& [width, height] : {std::pair{4, 2}, {3, 1}, {2, 3}, {2, 2}}) {
+    for (const auto& [width, height] : {std::pair {4, 2}, {3, 1}, {2, 3}, {2, 2}}) {
         const Bytes file = tga_file({2, 24, Bytes(3 * 8, 0), 0, {}, 0, 0, 0, {}, width, height});
         load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
         TgaHeader header {};
@@ -284,7 +308,7 @@ TEST(FrameInput, RefusesWhatItCannotConvert)
 // gray ramp 0 to 255 across 8 columns, two rows.
 TEST(Dither, WordsWrittenOut)
 {
-    const std::vector<Rgb> flat(16, Rgb{7, 250, 15});
+    const std::vector<Rgb> flat(16, Rgb {7, 250, 15});
     const Bytes ramp = {0, 36, 73, 109, 146, 182, 219, 255};
     Bytes ramp_rows = ramp;
     ramp_rows.insert(ramp_rows.end(), ramp.begin(), ramp.end());
@@ -295,13 +319,17 @@ TEST(Dither, WordsWrittenOut)
         Bytes words;
     };
     const Case cases[] = {
-        {"flat color, rgb555le", color_tga(flat, 8, 2), "rgb555le",
-         {0xE1, 0x03, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE1, 0x03, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07,
-          0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07}},
-        {"flat color, rgb565le", color_tga(flat, 8, 2), "rgb565le",
-         {0xC1, 0x07, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC1, 0x07, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F,
-          0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F}},
-        {"gray ramp, rgb565le", gray_tga(ramp_rows, 8, 2), "rgb565le",
+        {"flat color, rgb555le", color_tga(flat, 8, 2), "rgb555le", {0xE1, 0x03, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07,
+                                                                     0xE1, 0x03, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07,
+                                                                     0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07,
+                                                                     0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07, 0xE2, 0x07}},
+        {"flat color, rgb565le", color_tga(flat, 8, 2), "rgb565le", {0xC1, 0x07, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F,
+                                                                     0xC1, 0x07, 0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F,
+                                                                     0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F,
+                                                                     0xE2, 0x0F, 0xC2, 0x0F, 0xE2, 0x0F, 0xC2, 0x0F}},
+        {"gray ramp, rgb565le",
+         gray_tga(ramp_rows, 8, 2),
+         "rgb565le",
          {0x00, 0x00, 0x25, 0x29, 0x49, 0x4A, 0x6E, 0x73, 0x92, 0x94, 0xD7, 0xBD, 0xDB, 0xDE, 0xFF, 0xFF,
           0x00, 0x00, 0x24, 0x21, 0x6A, 0x52, 0x6E, 0x73, 0xB3, 0x9C, 0xB7, 0xBD, 0xFC, 0xE6, 0xFF, 0xFF}},
     };
@@ -325,7 +353,7 @@ TEST(Dither, WordsWrittenOut)
 TEST(Dither, Properties)
 {
     constexpr int SIDE = 24;
-    const std::vector<Rgb> picture(SIDE * SIDE, Rgb{255, 131, 3});
+    const std::vector<Rgb> picture(SIDE * SIDE, Rgb {255, 131, 3});
     for (const WordFormat& format : WORD_FORMATS) {
         SCOPED_TRACE(format.name);
         color_word_format = format;
@@ -367,7 +395,8 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
     // The words of palette pictures of 4 and 2 colors, by index.
     const auto words_of = [](const std::vector<unsigned>& indices) {
         Bytes words;
-        for (const unsigned i : indices) words.insert(words.end(), PICTURE_WORDS.begin() + 2 * i, PICTURE_WORDS.begin() + 2 * i + 2);
+        for (const unsigned i : indices)
+            words.insert(words.end(), PICTURE_WORDS.begin() + 2 * i, PICTURE_WORDS.begin() + 2 * i + 2);
         return words;
     };
     struct Case {
@@ -384,13 +413,18 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
         {"gray 16", {SPNG_COLOR_TYPE_GRAYSCALE, 16, picture_samples(16, false, true)}, GRAY_WORDS},
         {"gray and alpha 8", {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 8, picture_samples(8, true, true)}, GRAY_WORDS},
         {"gray and alpha 16", {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 16, picture_samples(16, true, true)}, GRAY_WORDS},
-        {"gray 4", {SPNG_COLOR_TYPE_GRAYSCALE, 4, {15, 8, 1, 2, 0, 12}},  // 255 136 17 34 0 204
+        {"gray 4",
+         {SPNG_COLOR_TYPE_GRAYSCALE, 4, {15, 8, 1, 2, 0, 12}},  // 255 136 17 34 0 204
          {0xFF, 0xFF, 0x51, 0x8C, 0x82, 0x10, 0x04, 0x21, 0x00, 0x00, 0x79, 0xCE}},
-        {"gray 2", {SPNG_COLOR_TYPE_GRAYSCALE, 2, {3, 2, 1, 0, 1, 3}},  // 255 170 85 0 85 255
+        {"gray 2",
+         {SPNG_COLOR_TYPE_GRAYSCALE, 2, {3, 2, 1, 0, 1, 3}},  // 255 170 85 0 85 255
          {0xFF, 0xFF, 0x55, 0xAD, 0xAA, 0x52, 0x00, 0x00, 0xAA, 0x52, 0xFF, 0xFF}},
-        {"gray 1", {SPNG_COLOR_TYPE_GRAYSCALE, 1, {1, 0, 1, 1, 0, 0}},
+        {"gray 1",
+         {SPNG_COLOR_TYPE_GRAYSCALE, 1, {1, 0, 1, 1, 0, 0}},
          {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00}},
-        {"palette 8, tRNS", {SPNG_COLOR_TYPE_INDEXED, 8, {0, 1, 2, 3, 4, 5}, false, PICTURE, {0, 50, 255}}, PICTURE_WORDS},
+        {"palette 8, tRNS",
+         {SPNG_COLOR_TYPE_INDEXED, 8, {0, 1, 2, 3, 4, 5}, false, PICTURE, {0, 50, 255}},
+         PICTURE_WORDS},
         {"palette 4", {SPNG_COLOR_TYPE_INDEXED, 4, {0, 1, 2, 3, 4, 5}, false, PICTURE}, PICTURE_WORDS},
         {"palette 2", {SPNG_COLOR_TYPE_INDEXED, 2, {0, 1, 2, 3, 1, 0}, false, four}, words_of({0, 1, 2, 3, 1, 0})},
         {"palette 1", {SPNG_COLOR_TYPE_INDEXED, 1, {0, 1, 1, 0, 0, 1}, false, two}, words_of({0, 1, 1, 0, 0, 1})},
@@ -407,7 +441,8 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
             SourceFrame frame {};
             const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame);
             ASSERT_EQ(check.problem, InputProblem::none) << (check.reason ? check.reason : "");
-            EXPECT_EQ(frame.kind == FrameKind::gray, c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
+            EXPECT_EQ(frame.kind == FrameKind::gray,
+                      c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
             pack_frame(frame);
             EXPECT_EQ(packed(6), c.words);
         }
@@ -418,8 +453,8 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
 struct RleCase {
     const char* name;
     int width, height;
-    Bytes data;     // after the header
-    Bytes pixels;   // decoded, bottom row first; empty when decoding must fail
+    Bytes data;    // after the header
+    Bytes pixels;  // decoded, bottom row first; empty when decoding must fail
 };
 
 TEST(Rle, DecodesPacketsAndRejectsShortData)
@@ -436,9 +471,21 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
         {"raw 128 cut to 5", 5, 1, raw_128, Bytes(raw_128.begin() + 1, raw_128.begin() + 16)},
         {"cut raw needs only missing pixels", 2, 1, {0x7F, 1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
         {"run 100 cut to 3, then footer", 3, 1, {0xE3, 9, 8, 7, 0}, {9, 8, 7, 9, 8, 7, 9, 8, 7}},
-        {"raw 2 then run 3", 5, 1, {0x01, 1, 1, 1, 2, 2, 2, 0x82, 3, 3, 3}, {1, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 3}},
+        {"raw 2 then run 3",
+         5,
+         1,
+         {0x01, 1, 1, 1, 2, 2, 2, 0x82, 3, 3, 3},
+         {1, 1, 1, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 3}},
         {"run crosses a row", 2, 2, {0x82, 5, 6, 7, 0x00, 1, 2, 3}, {5, 6, 7, 5, 6, 7, 5, 6, 7, 1, 2, 3}},
-        {"long run", 200, 1, {0xFF, 4, 5, 6, 0xC7, 4, 5, 6}, [] { Bytes b; for (int i = 0; i < 200; ++i) append(b, {4, 5, 6}); return b; }()},
+        {"long run",
+         200,
+         1,
+         {0xFF, 4, 5, 6, 0xC7, 4, 5, 6},
+         [] {
+             Bytes b;
+             for (int i = 0; i < 200; ++i) append(b, {4, 5, 6});
+             return b;
+         }()},
         {"header only", 1, 1, {}, {}},
         {"run pixel cut off", 1, 1, {0x80, 1, 2}, {}},
         {"raw pixels cut off", 2, 1, {0x01, 1, 2, 3, 4}, {}},
@@ -456,7 +503,8 @@ TEST(Rle, DecodesPacketsAndRejectsShortData)
         if (decoded) {
             EXPECT_EQ(tga_pixels(pixels), c.pixels);
         }
-        EXPECT_EQ(Bytes(input_buffer, input_buffer + TGA_HEADER_SIZE), Bytes(file.begin(), file.begin() + TGA_HEADER_SIZE));
+        EXPECT_EQ(Bytes(input_buffer, input_buffer + TGA_HEADER_SIZE),
+                  Bytes(file.begin(), file.begin() + TGA_HEADER_SIZE));
     }
 }
 
@@ -477,7 +525,7 @@ TEST(Rle, EveryPacketLength)
                 SCOPED_TRACE(std::to_string(count) + (run ? " run" : " raw") + (cut ? " cut" : ""));
                 const int width = cut ? count : count + 1;
                 Bytes file = tga_header(TGA_TYPE_RLE_COLOR, width, 1, COLOR_BITS);
-                Bytes expected = cut ? Bytes{9, 9, 9} : Bytes{};
+                Bytes expected = cut ? Bytes {9, 9, 9} : Bytes {};
                 const Bytes& first = cut ? other : packet;
                 const Bytes& second = cut ? packet : other;
                 file.insert(file.end(), first.begin(), first.end());
@@ -546,7 +594,8 @@ TEST_P(Kernel, PackersMatchReferenceInEveryFormat)
         for (const bool gray : {false, true}) {
             const std::size_t pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
             for (int width = 1; width <= MAX_WIDTH; ++width) {
-                SCOPED_TRACE(std::string(format.name) + (gray ? " gray" : " color") + " width " + std::to_string(width));
+                SCOPED_TRACE(std::string(format.name) + (gray ? " gray" : " color") + " width " +
+                             std::to_string(width));
                 const auto w = static_cast<std::size_t>(width);
                 color_word_format = gray_word_format = format;
                 video_width = width;

@@ -18,7 +18,7 @@ struct Rgb {
 // equal to blue, so that a flip, a mirror or a channel swap changes the output.
 // Its bottom row holds the bytes 0D 0A in the file and packs to a word with a
 // 0A byte, so that newline translation on either side shows too.
-inline const std::vector<Rgb> PICTURE = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255},
+inline const std::vector<Rgb> PICTURE = {{255, 0, 0},     {0, 255, 0}, {0, 0, 255},
                                          {255, 255, 255}, {8, 10, 13}, {7, 7, 80}};
 // Its packed 5-5-5 words, low byte first, top row first.
 inline const Bytes PICTURE_WORDS = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0xFF, 0x7F, 0x21, 0x04, 0x0A, 0x00};
@@ -35,9 +35,24 @@ constexpr int PICTURE_HEIGHT = 2;
 
 inline Bytes tga_header(std::uint8_t type, int width, int height, std::uint8_t depth)
 {
-    return {0, 0, type, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-            static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(width >> 8),
-            static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8), depth, 0};
+    return {0,
+            0,
+            type,
+            0,
+            0,
+            0,
+            0,
+            0,
+            0,
+            0,
+            0,
+            0,
+            static_cast<std::uint8_t>(width),
+            static_cast<std::uint8_t>(width >> 8),
+            static_cast<std::uint8_t>(height),
+            static_cast<std::uint8_t>(height >> 8),
+            depth,
+            0};
 }
 
 inline void append(Bytes& to, std::initializer_list<std::uint8_t> bytes)
@@ -75,9 +90,9 @@ inline Bytes gray_tga(const Bytes& top_first, int width, int height)
 inline Bytes rle_picture_tga()
 {
     Bytes file = tga_header(10, PICTURE_WIDTH, PICTURE_HEIGHT, COLOR_BITS);
-    append(file, {0x01, 255, 255, 255, 13, 10, 8});              // raw 2: bottom row, first two
-    append(file, {0x02, 80, 7, 7, 0, 0, 255, 0, 255, 0});        // raw 3: crosses into the top row
-    append(file, {0x80, 255, 0, 0});                             // run 1: last pixel
+    append(file, {0x01, 255, 255, 255, 13, 10, 8});        // raw 2: bottom row, first two
+    append(file, {0x02, 80, 7, 7, 0, 0, 255, 0, 255, 0});  // raw 3: crosses into the top row
+    append(file, {0x80, 255, 0, 0});                       // run 1: last pixel
     return file;
 }
 
@@ -109,8 +124,8 @@ inline Bytes rle_tga(const std::vector<Rgb>& top_first, int width, int height, b
 {
     std::vector<Rgb> stored;
     for (int row = height - 1; row >= 0; --row) {
-        stored.insert(stored.end(), top_first.begin() + std::ptrdiff_t{row} * width,
-                      top_first.begin() + (std::ptrdiff_t{row} + 1) * width);
+        stored.insert(stored.end(), top_first.begin() + std::ptrdiff_t {row} * width,
+                      top_first.begin() + (std::ptrdiff_t {row} + 1) * width);
     }
     const auto same = [](const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; };
     Bytes file = tga_header(10, width, height, COLOR_BITS);
@@ -121,8 +136,8 @@ inline Bytes rle_tga(const std::vector<Rgb>& top_first, int width, int height, b
             while (count < most && same(stored[at + count], stored[at])) ++count;
             append(file, {static_cast<std::uint8_t>(0x80 | (count - 1)), stored[at].b, stored[at].g, stored[at].r});
         } else {
-            while (!one_pixel_packets && count < most && !(at + count + 1 < stored.size() &&
-                                                           same(stored[at + count], stored[at + count + 1]))) {
+            while (!one_pixel_packets && count < most &&
+                   !(at + count + 1 < stored.size() && same(stored[at + count], stored[at + count + 1]))) {
                 ++count;
             }
             file.push_back(static_cast<std::uint8_t>(count - 1));
