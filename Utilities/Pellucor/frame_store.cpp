@@ -11,13 +11,13 @@ std::int32_t video_height = 0;
 WordFormat color_word_format = DEFAULT_COLOR_FORMAT;
 WordFormat gray_word_format = DEFAULT_GRAY_FORMAT;
 
-std::uint8_t* input_buffer = nullptr;
-std::size_t input_buffer_size = 0;
-std::uint8_t* scratch_buffer = nullptr;
-std::size_t scratch_buffer_size = 0;
-std::uint8_t* output_buffer = nullptr;
-std::size_t output_buffer_size = 0;
-std::uint8_t* color_table = nullptr;
+thread_local std::uint8_t* input_buffer = nullptr;
+thread_local std::size_t input_buffer_size = 0;
+thread_local std::uint8_t* scratch_buffer = nullptr;
+thread_local std::size_t scratch_buffer_size = 0;
+thread_local std::uint8_t* output_buffer = nullptr;
+thread_local std::size_t output_buffer_size = 0;
+thread_local std::uint8_t* color_table = nullptr;
 
 namespace {
 
@@ -29,7 +29,9 @@ std::uint8_t* reserve(std::size_t bytes)
     return static_cast<std::uint8_t*>(::operator new(bytes, PAGE, std::nothrow));
 }
 
-void release_frame_store()
+}  // namespace
+
+void release_frame_buffers()
 {
     for (std::uint8_t** buffer : {&input_buffer, &scratch_buffer, &output_buffer, &color_table}) {
         ::operator delete(*buffer, PAGE);
@@ -37,8 +39,6 @@ void release_frame_store()
     }
     input_buffer_size = scratch_buffer_size = output_buffer_size = 0;
 }
-
-}  // namespace
 
 bool video_size_fits(std::int64_t width, std::int64_t height)
 {
@@ -51,9 +51,14 @@ bool video_size_fits(std::int64_t width, std::int64_t height)
 
 bool reserve_frame_store(std::int32_t width, std::int32_t height)
 {
-    release_frame_store();
     video_width = width;
     video_height = height;
+    return reserve_frame_buffers();
+}
+
+bool reserve_frame_buffers()
+{
+    release_frame_buffers();
     // At most MAX_VIDEO_PIXELS pixels: every size below stays far inside size_t.
     const std::size_t pixels = video_pixel_count();
     const std::size_t input = TGA_MAX_PREAMBLE + RLE_WORST_PIXEL_SIZE * pixels + BUFFER_SLACK;
@@ -64,7 +69,7 @@ bool reserve_frame_store(std::int32_t width, std::int32_t height)
     output_buffer = reserve(output);
     color_table = reserve(COLOR_TABLE_SIZE);
     if (input_buffer == nullptr || scratch_buffer == nullptr || output_buffer == nullptr || color_table == nullptr) {
-        release_frame_store();
+        release_frame_buffers();
         return false;
     }
     input_buffer_size = input;

@@ -60,22 +60,30 @@ extern WordFormat gray_word_format;
 
 // input_buffer holds the frame file as read; scratch_buffer is the work area
 // of the frame input stage; output_buffer the packed frame; color_table the
-// color map of a color-mapped frame. Each size is in bytes.
-extern std::uint8_t* input_buffer;
-extern std::size_t input_buffer_size;
-extern std::uint8_t* scratch_buffer;
-extern std::size_t scratch_buffer_size;
-extern std::uint8_t* output_buffer;
-extern std::size_t output_buffer_size;
-extern std::uint8_t* color_table;
+// color map of a color-mapped frame. Each size is in bytes. Each thread that
+// converts frames has buffers of its own; the geometry and the word formats
+// are the run's, set before any such thread starts.
+extern thread_local std::uint8_t* input_buffer;
+extern thread_local std::size_t input_buffer_size;
+extern thread_local std::uint8_t* scratch_buffer;
+extern thread_local std::size_t scratch_buffer_size;
+extern thread_local std::uint8_t* output_buffer;
+extern thread_local std::size_t output_buffer_size;
+extern thread_local std::uint8_t* color_table;
 
 // True when width and height are not negative and width x height is at most
 // MAX_VIDEO_PIXELS. Computed without overflow for any pair of 32-bit values.
 bool video_size_fits(std::int64_t width, std::int64_t height);
 
-// Sets the geometry and reserves the buffers for frames of that size, which
-// passed video_size_fits. False, with nothing reserved, where the memory
-// cannot be had. Called once a run; a later call frees the earlier buffers.
+// Sets the geometry and reserves the calling thread's buffers for frames of
+// that size, which passed video_size_fits. False, with nothing reserved,
+// where the memory cannot be had. Called once a run; a later call frees the
+// earlier buffers.
 bool reserve_frame_store(std::int32_t width, std::int32_t height);
+// Reserves the calling thread's buffers for the run's geometry, or frees
+// them (release_frame_buffers). False, with nothing reserved, where the
+// memory cannot be had.
+bool reserve_frame_buffers();
+void release_frame_buffers();
 
 std::size_t video_pixel_count();

@@ -14,6 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "frame_input.h"
 #include "frame_names.h"
@@ -90,6 +96,7 @@ struct Run {
     std::int32_t first_frame, last_frame;
     bool honor_origin;
     bool dither;
+    unsigned threads;
 };
 
 // What the options before the six arguments say.
@@ -100,7 +107,12 @@ struct Options {
     bool help = false, version = false;
     bool honor_origin = false;
     bool dither = false;
+    unsigned threads = 0;  // 0: as many as the process has processors
 };
+
+// The most threads a run starts, whatever it is told or has.
+constexpr unsigned MOST_THREADS = 64;
+constexpr const char* THREADS_OPTION = "--threads";
 
 // The options that take a word format, and which formats they set.
 struct FormatOption {
@@ -127,6 +139,7 @@ constexpr const char* OPTION_HELP[] = {
     "  --gray-format F   word format F for gray frames (rgb565le unless told)",
     "  --honor-origin    take each TGA frame's rows and columns in the order its header says",
     "  --dither          dither with an 8 x 8 ordered (Bayer) matrix instead of cutting the low bits",
+    "  --threads N       convert frames on N threads (1 to 64; every processor the run may use unless told)",
     "  --                end of the options",
     "  --help, -h        this text",
     "  --version         the vector path in use and the frames this build reads",
@@ -149,7 +162,21 @@ constexpr const char* EXIT_HELP[] = {
     "  3  a frame is missing, unreadable, incomplete, of another size, or cannot be converted",
 };
 
-constexpr const char* SHORT_HELP = "-h";  // alone on the command line
+constexpr const char* SHORT_HELP = "-h";
+
+// A thread count: digits alone, 1 or more, and past 64 taken as 64; 0 where
+// it is no count.
+unsigned read_thread_count(const char* text)
+{
+    unsigned count = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (!is_digit(*p)) {
+            return 0;
+        }
+        count = std::min(count * 10 + static_cast<unsigned>(*p - '0'), MOST_THREADS + 1);
+    }
+    return std::min(count, MOST_THREADS);
+}  // alone on the command line
 
 // Reads the options, each "--option F" or "--option=F" or a flag, up to the
 // first argument that does not begin with "--", or past "--". Exactly six
@@ -178,6 +205,20 @@ Options read_options(int argc, char** argv)
             }
             if (flag != nullptr) {
                 options.*(flag->flag) = true;
+                continue;
+            }
+            const std::size_t threads_length = std::strlen(THREADS_OPTION);
+            if (std::strncmp(option, THREADS_OPTION, threads_length) == 0 &&
+                (option[threads_length] == '\0' || option[threads_length] == '=')) {
+                const char* value = option[threads_length] == '=' ? option + threads_length + 1
+                                    : at + 1 < argc                ? argv[++at]
+                                                                   : nullptr;
+                options.threads = value != nullptr ? read_thread_count(value) : 0;
+                if (options.threads == 0) {
+                    options.problem = value == nullptr ? "Missing thread count after %s\n" : "Invalid thread count %s\n";
+                    options.problem_text = value == nullptr ? option : value;
+                    return options;
+                }
                 continue;
             }
             const FormatOption* known = nullptr;
@@ -291,6 +332,7 @@ Run read_command_line(int argc, char** argv)
     run.output_path = arguments[OUTPUT_PATH];
     run.honor_origin = options.honor_origin;
     run.dither = options.dither;
+    run.threads = options.threads != 0 ? options.threads : std::min(processor_count(), MOST_THREADS);
     run.conversion = pattern_conversion(run.pattern);
     if (run.conversion == BAD_PATTERN) {
         fail(EXIT_BAD_ARGUMENTS, "Invalid file format %s\n", run.pattern);
@@ -305,6 +347,8 @@ Run read_command_line(int argc, char** argv)
     if (!reserve_frame_store(width, height)) {
         fail(EXIT_BAD_ARGUMENTS, "Not enough memory for %dx%d frames\n", width, height);
     }
+    // The vector path is picked here, once, before any other thread runs.
+    kernels();
     return run;
 }
 
@@ -396,61 +440,96 @@ bool read_frame_file(std::FILE* file, const FileIdentity& identity, std::size_t&
     return !std::ferror(file) && !short_read;
 }
 
+// What converting one frame came to: the steps its line shows, and where it
+// failed, the exit status and the line that says why. Its words are in the
+// output_buffer of the thread that converted it.
+struct FrameOutcome {
+    bool compressed = false;  // "Uncompressing ... "
+    bool gray = false;        // "Grayscale ... "
+    int status = EXIT_SUCCESS;
+    std::string failure;
+};
+
+void refuse(FrameOutcome& outcome, int status, const char* format, ...) PELLUCOR_PRINTF(3, 4);
+
+void refuse(FrameOutcome& outcome, int status, const char* format, ...)
+{
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
+    outcome.failure.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    std::vsnprintf(outcome.failure.data(), outcome.failure.size() + 1, format, again);
+    va_end(again);
+    va_end(arguments);
+    outcome.status = status;
+}
+
 // The line that says what is wrong with a frame.
-[[noreturn]] void fail_frame(const Run& run, const FrameCheck& check)
+void refuse_frame(FrameOutcome& outcome, const Run& run, const FrameCheck& check)
 {
     const char* pattern = run.pattern;
     switch (check.problem) {
     case InputProblem::wrong_size:
-        fail(EXIT_INPUT_FAILED, "Input file %s is %ux%u, not %dx%d\n", pattern, check.width, check.height, video_width,
-             video_height);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is %ux%u, not %dx%d\n", pattern, check.width,
+                      check.height, video_width, video_height);
     case InputProblem::color_depth:
-        fail(EXIT_INPUT_FAILED, "Input file %s has %u-bit color pixels\n", pattern, check.value);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit color pixels\n", pattern, check.value);
     case InputProblem::gray_depth:
-        fail(EXIT_INPUT_FAILED, "Input file %s has %u-bit gray pixels\n", pattern, check.value);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit gray pixels\n", pattern, check.value);
     case InputProblem::index_depth:
-        fail(EXIT_INPUT_FAILED, "Input file %s has %u-bit color-map indices\n", pattern, check.value);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit color-map indices\n", pattern,
+                      check.value);
     case InputProblem::no_color_map:
-        fail(EXIT_INPUT_FAILED, "Input file %s has no color map\n", pattern);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has no color map\n", pattern);
     case InputProblem::map_entry_size:
-        fail(EXIT_INPUT_FAILED, "Input file %s has a color map of %u-bit entries\n", pattern, check.value);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has a color map of %u-bit entries\n", pattern,
+                      check.value);
     case InputProblem::index_outside_map:
-        fail(EXIT_INPUT_FAILED, "Input file %s has color index %u outside its color map\n", pattern, check.value);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has color index %u outside its color map\n", pattern,
+                      check.value);
     case InputProblem::invalid_png:
-        fail(EXIT_INPUT_FAILED, "Input file %s is not a valid PNG: %s\n", pattern, check.reason);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a valid PNG: %s\n", pattern, check.reason);
     case InputProblem::no_png_reader:
-        fail(EXIT_INPUT_FAILED, "Input file %s is a PNG, which this build cannot read\n", pattern);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a PNG, which this build cannot read\n", pattern);
     default:
-        fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
     }
 }
 
-// One frame: read, checked, brought into the packers' layout, packed and
-// written, with its line of messages.
-void convert_frame(const Run& run, const FileIdentity& output, std::int32_t frame)
+// One frame: read, checked, brought into the packers' layout and packed
+// into this thread's output_buffer. Prints nothing, and may run on any
+// thread that has a frame store of its own.
+FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int32_t frame)
 {
-    say("Frame %d ... ", static_cast<int>(frame));
+    FrameOutcome outcome;
     char filename[FILENAME_SIZE];
     if (!expand_filename(filename, run.pattern, run.conversion, frame)) {
-        fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+        return outcome;
     }
     std::FILE* input = std::fopen(filename, "rb");
     if (input == nullptr) {
-        fail(EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+        return outcome;
     }
     // The output may have come into being, or been swapped in, under a
     // frame's name since the check.
     FileIdentity input_identity {};
     if (!identity_of_stream(input, input_identity)) {
         std::fclose(input);
-        fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+        return outcome;
     }
     if (same_file(input_identity, output)) {
-        fail(EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", run.output_path,
-             static_cast<int>(frame));
+        std::fclose(input);
+        refuse(outcome, EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", run.output_path,
+               static_cast<int>(frame));
+        return outcome;
     }
     std::size_t bytes_read = 0;
-    bool read = read_frame_file(input, input_identity, bytes_read);
+    const bool read = read_frame_file(input, input_identity, bytes_read);
     // A PNG is told by its signature, whatever its name; a PNG longer than
     // input_buffer is read on from the file, still open.
     SourceFrame source {};
@@ -460,33 +539,187 @@ void convert_frame(const Run& run, const FileIdentity& output, std::int32_t fram
         check = decode_png_frame(bytes_read, input_identity.size, input, source);
     }
     if (std::fclose(input) != 0 || !read) {
-        fail(EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+        return outcome;
     }
     if (!png) {
         TgaHeader header {};
         if (!read_tga_header(bytes_read, header)) {
-            fail(EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);
+            refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);
+            return outcome;
         }
-        if (is_compressed(header)) {
-            say("Uncompressing ... ");
-        }
+        outcome.compressed = is_compressed(header);
         check = decode_frame(header, bytes_read, run.honor_origin, source);
     }
     if (check.problem != InputProblem::none) {
-        fail_frame(run, check);
+        refuse_frame(outcome, run, check);
+        return outcome;
     }
-    if (source.kind == FrameKind::gray) {
+    outcome.gray = source.kind == FrameKind::gray;
+    pack_frame(source, run.dither);
+    return outcome;
+}
+
+// Prints the frame's line as far as its outcome goes and writes its words:
+// the line and the bytes of one thread, whichever thread converted it.
+// False, with the failure in the outcome, where the run ends here.
+bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, const std::uint8_t* words)
+{
+    say("Frame %d ... ", static_cast<int>(frame));
+    if (outcome.compressed) {
+        say("Uncompressing ... ");
+    }
+    if (outcome.status != EXIT_SUCCESS) {
+        return false;
+    }
+    if (outcome.gray) {
         say("Grayscale ... ");
     }
-    pack_frame(source, run.dither);
-
     if (frame == run.first_frame && !begin_output()) {
-        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+        refuse(outcome, EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+        return false;
     }
-    if (!write_frame(output_buffer)) {
-        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
+    if (!write_frame(words)) {
+        refuse(outcome, EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
+        return false;
     }
     say("OK\n");
+    return true;
+}
+
+[[noreturn]] void fail_with(const FrameOutcome& outcome)
+{
+    fail(outcome.status, "%s", outcome.failure.c_str());
+}
+
+// The frames on this thread alone, one after another.
+void convert_frames(const Run& run, const FileIdentity& output)
+{
+    // 64-bit, so that a last frame of INT32_MAX still ends the loop.
+    for (std::int64_t frame = run.first_frame; frame <= run.last_frame; ++frame) {
+        FrameOutcome outcome = convert_frame(run, output, static_cast<std::int32_t>(frame));
+        if (!show_and_write(run, static_cast<std::int32_t>(frame), outcome, output_buffer)) {
+            fail_with(outcome);
+        }
+    }
+}
+
+// Frames in parallel: worker threads, each with a frame store of its own,
+// convert the frames ahead of the one being written, worker i frames
+// FIRST + i, FIRST + i + workers, and so on; this thread shows and writes
+// them strictly in frame order, as one thread would. A worker hands its
+// frame over in its slot and waits until the frame is written before it
+// converts its next one. When a frame fails, nothing after it is shown or
+// written: the workers stop, are joined, and the run fails as one thread
+// would.
+struct Slot {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool reserved = false, started = false, ready = false;
+    std::size_t place = 0;  // among the workers that have buffers
+    FrameOutcome outcome;
+    const std::uint8_t* words = nullptr;
+};
+
+struct Pipeline {
+    const Run* run;
+    const FileIdentity* output;
+    std::vector<Slot> slots;  // one a worker
+    // Shared by every slot: set before each slot's lock is taken to wake it.
+    std::atomic<std::size_t> workers {0};  // those that have their buffers
+    std::atomic<bool> stop {false};
+};
+
+void work(Pipeline& pipeline, Slot& slot)
+{
+    const bool reserved = reserve_frame_buffers();
+    std::unique_lock<std::mutex> lock(slot.lock);
+    slot.reserved = reserved;
+    slot.started = true;
+    slot.changed.notify_all();
+    // The writer numbers the workers once it knows which have buffers.
+    slot.changed.wait(lock, [&] { return pipeline.workers != 0 || pipeline.stop; });
+    const Run& run = *pipeline.run;
+    for (std::int64_t frame = run.first_frame + static_cast<std::int64_t>(slot.place);
+         reserved && !pipeline.stop && frame <= run.last_frame;
+         frame += static_cast<std::int64_t>(pipeline.workers.load())) {
+        lock.unlock();
+        FrameOutcome outcome = convert_frame(run, *pipeline.output, static_cast<std::int32_t>(frame));
+        lock.lock();
+        slot.outcome = std::move(outcome);
+        slot.words = output_buffer;
+        slot.ready = true;
+        slot.changed.notify_all();
+        slot.changed.wait(lock, [&] { return !slot.ready || pipeline.stop; });
+    }
+    lock.unlock();
+    release_frame_buffers();
+}
+
+void stop_and_join(Pipeline& pipeline, std::vector<std::thread>& threads)
+{
+    pipeline.stop = true;
+    for (Slot& slot : pipeline.slots) {
+        std::lock_guard<std::mutex> lock(slot.lock);
+        slot.changed.notify_all();
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+// Converts the frames on the run's threads: on this one alone where it has
+// one, or where no other thread can have the memory for its buffers.
+void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
+{
+    const std::int64_t frames = std::int64_t {run.last_frame} - run.first_frame + 1;
+    if (run.threads <= 1 || frames <= 1) {
+        return convert_frames(run, output);
+    }
+    const std::size_t threads = static_cast<std::size_t>(std::min<std::int64_t>(run.threads, frames));
+    Pipeline pipeline {&run, &output, std::vector<Slot>(threads)};
+    std::vector<std::thread> workers;
+    for (std::size_t i = 0; i < threads; ++i) {
+        workers.emplace_back(work, std::ref(pipeline), std::ref(pipeline.slots[i]));
+    }
+    // Which have their buffers: the workers are numbered among those.
+    std::vector<Slot*> order;
+    for (Slot& slot : pipeline.slots) {
+        std::unique_lock<std::mutex> lock(slot.lock);
+        slot.changed.wait(lock, [&] { return slot.started; });
+        if (slot.reserved) {
+            order.push_back(&slot);
+        }
+    }
+    if (order.empty()) {
+        stop_and_join(pipeline, workers);
+        return convert_frames(run, output);
+    }
+    // This thread converts nothing from here on: its buffers go back.
+    release_frame_buffers();
+    for (std::size_t place = 0; place < order.size(); ++place) {
+        std::lock_guard<std::mutex> lock(order[place]->lock);
+        order[place]->place = place;
+    }
+    pipeline.workers = order.size();
+    for (Slot& slot : pipeline.slots) {
+        std::lock_guard<std::mutex> lock(slot.lock);
+        slot.changed.notify_all();
+    }
+    for (std::int64_t frame = run.first_frame; frame <= run.last_frame; ++frame) {
+        Slot& slot = *order[static_cast<std::size_t>(frame - run.first_frame) % order.size()];
+        std::unique_lock<std::mutex> lock(slot.lock);
+        slot.changed.wait(lock, [&] { return slot.ready; });
+        if (!show_and_write(run, static_cast<std::int32_t>(frame), slot.outcome, slot.words)) {
+            FrameOutcome failure = slot.outcome;
+            lock.unlock();
+            stop_and_join(pipeline, workers);
+            fail_with(failure);
+        }
+        slot.ready = false;
+        slot.changed.notify_all();
+    }
+    stop_and_join(pipeline, workers);
 }
 
 // A run of no frames empties the output all the same.
@@ -508,10 +741,7 @@ int main(int argc, char** argv)
     keep_standard_streams_open();
     const Run run = read_command_line(argc, argv);
     const FileIdentity output = open_and_check_output(run);
-    // 64-bit, so that a last frame of INT32_MAX still ends the loop.
-    for (std::int64_t frame = run.first_frame; frame <= run.last_frame; ++frame) {
-        convert_frame(run, output, static_cast<std::int32_t>(frame));
-    }
+    convert_frames_in_parallel(run, output);
     finish(run);
     return EXIT_SUCCESS;
 }

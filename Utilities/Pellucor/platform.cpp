@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,6 +34,9 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#ifdef __linux__
+#include <sched.h>
+#endif
 #include <sys/file.h>
 #include <unistd.h>
 #endif
@@ -543,4 +547,18 @@ void abandon_output()
     }
 #endif
     clean_up_output();
+}
+
+unsigned processor_count()
+{
+#ifdef _WIN32
+    const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+#elif defined(__linux__)
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    const int count = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+#else
+    const unsigned count = std::thread::hardware_concurrency();
+#endif
+    return count > 0 ? static_cast<unsigned>(count) : 1;
 }

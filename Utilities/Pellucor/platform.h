@@ -65,3 +65,8 @@ bool close_output();
 // removed, and one it did not create is left as it was; a begun regular file
 // is cut back to the last whole frame that this run wrote.
 void abandon_output();
+
+// The number of processors this process may run on: its affinity mask on
+// Linux, the active processors of every group on Windows, else what the
+// standard library says; at least 1.
+unsigned processor_count();

@@ -46,6 +46,7 @@ protected:
     }
     void TearDown() override
     {
+        threads_option = true;
         fs::remove_all(dir);
         fs::remove(console);
     }
@@ -72,18 +73,28 @@ protected:
     }
 
     // The binary and args, through the cross build's emulator if there is one.
+    // Where PELLUCOR_TEST_THREADS names a count, a conversion runs on that
+    // many threads, and must show and write what one thread does: the same
+    // tests, with the same expected bytes and console, run with each.
     static std::vector<std::string> command_line(const std::vector<std::string>& args)
     {
         std::vector<std::string> command;
+        const char* threads = std::getenv("PELLUCOR_TEST_THREADS");
         const std::string launcher = PELLUCOR_LAUNCHER;
         for (std::size_t from = 0, end; from < launcher.size(); from = end + 1) {
             end = std::min(launcher.find('|', from), launcher.size());
             command.push_back(launcher.substr(from, end - from));
         }
         command.push_back(PELLUCOR_BINARY);
+        if (threads != nullptr && threads_option) {
+            command.insert(command.end(), {"--threads", threads});
+        }
         command.insert(command.end(), args.begin(), args.end());
         return command;
     }
+    // Off in the tests of the command line's own shape, which an option
+    // changes.
+    static inline bool threads_option = true;
     std::string console_text() const
     {
         const Bytes text = read(console);
@@ -328,6 +339,7 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
 // touch no file.
 TEST_F(Cli, HelpAndVersion)
 {
+    threads_option = false;
     struct Case {
         std::vector<std::string> args;
         std::vector<std::string> lines;  // that the console holds, after the banner
@@ -350,6 +362,56 @@ TEST_F(Cli, HelpAndVersion)
     const Result r = run({"-h", "x", "1"});
     EXPECT_EQ(r.console, BANNER + USAGE);
     EXPECT_EQ(r.status, 1);
+}
+
+// In a long run on any number of threads, a frame that fails, early or
+// late, ends the run there: the frames before it whole in the output, its
+// line the last, nothing of the frames after it.
+TEST_F(Cli, FailureInALongRunEndsThere)
+{
+    constexpr int FRAMES = 40;
+    const Bytes good = color_tga(PICTURE, 3, 2);
+    for (const int failing : {2, 39}) {
+        for (const char* threads : {"1", "3", "4"}) {
+            SCOPED_TRACE(std::to_string(failing) + " on " + threads);
+            fs::remove_all(dir);
+            fs::create_directory(dir);
+            for (int number = 1; number <= FRAMES; ++number) {
+                frame(number, number == failing ? Bytes(good.begin(), good.end() - 1) : good);
+            }
+            threads_option = false;
+            const Result r = run({"--threads", threads, pattern, out, "1", std::to_string(FRAMES), "3", "2"});
+            std::string expected = BANNER;
+            Bytes words;
+            for (int number = 1; number < failing; ++number) {
+                expected += frame_line(number, "OK\n");
+                words = concat({words, PICTURE_WORDS});
+            }
+            EXPECT_EQ(r.console, expected + frame_line(failing, "Input file " + pattern + " is incomplete\n"));
+            EXPECT_EQ(r.status, 3);
+            EXPECT_TRUE(read(out) == words);
+        }
+    }
+}
+
+// --threads takes a count of 1 or more; 0 and what is no number are refused.
+TEST_F(Cli, ThreadCounts)
+{
+    threads_option = false;
+    frame(1, color_tga(PICTURE, 3, 2));
+    frame(2, gray_tga(GRAY_PICTURE, 3, 2));
+    for (const char* threads : {"1", "2", "64", "1000"}) {
+        const Result r = run({"--threads", threads, pattern, out, "1", "2", "3", "2"});
+        EXPECT_EQ(r.status, 0) << threads << r.console;
+        EXPECT_EQ(read(out), concat({PICTURE_WORDS, GRAY_WORDS}));
+    }
+    for (const std::string threads : {"0", "two", "-1", "2x", ""}) {
+        const Result r = run({"--threads=" + threads, pattern, out, "1", "2", "3", "2"});
+        EXPECT_EQ(r.console, BANNER + "Invalid thread count " + threads + "\n" + USAGE) << threads;
+        EXPECT_EQ(r.status, 1);
+    }
+    const Result missing = run({"--threads"});
+    EXPECT_EQ(missing.console, BANNER + "Missing thread count after --threads\n" + USAGE);
 }
 
 // A run that fails before its first frame is written leaves the output as
@@ -540,6 +602,7 @@ TEST_F(Cli, FormatOptionsOverride)
 // "--": here the frame file is named --format and the output rgb565be.
 TEST_F(Cli, SixArgumentsAreNeverOptions)
 {
+    threads_option = false;
     const fs::path start = fs::current_path();
     fs::current_path(dir);
     write("--format", color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT));

@@ -40,7 +40,7 @@ def help_lines(array):
 help_text = "\n".join(help_lines("OPTION_HELP") + help_lines("FORMAT_HELP") + help_lines("EXIT_HELP"))
 readme = open(readme_path).read()
 
-options = set(re.findall(r'\{"(--?[a-z-]+)"', source))
+options = set(re.findall(r'\{"(--?[a-z-]+)"', source)) | set(re.findall(r'_OPTION = "(--[a-z-]+)"', source))
 if len(options) < 6:
     failures.append(f"main.cpp: found only the options {sorted(options)}")
 for option in sorted(options):
@@ -69,7 +69,7 @@ for status in statuses:
 
 # Each failure message: its words between the placeholders, in EXIT STATUS.
 exit_section = section("EXIT STATUS")
-messages = re.findall(r'fail\(EXIT_\w+,\s*"((?:[^"\\]|\\.)*)"', source)
+messages = re.findall(r'(?:fail\(|refuse\(\w+,\s*)EXIT_\w+,\s*"((?:[^"\\]|\\.)*)"', source)
 messages += re.findall(r'"((?:Unknown|Missing)[^"]*)"', source)
 for message in messages:
     for words in re.split(r"%[a-z]|\\n|\(formats:.*", message):
