@@ -211,11 +211,12 @@ Options read_options(int argc, char** argv)
             if (std::strncmp(option, THREADS_OPTION, threads_length) == 0 &&
                 (option[threads_length] == '\0' || option[threads_length] == '=')) {
                 const char* value = option[threads_length] == '=' ? option + threads_length + 1
-                                    : at + 1 < argc                ? argv[++at]
-                                                                   : nullptr;
+                                    : at + 1 < argc               ? argv[++at]
+                                                                  : nullptr;
                 options.threads = value != nullptr ? read_thread_count(value) : 0;
                 if (options.threads == 0) {
-                    options.problem = value == nullptr ? "Missing thread count after %s\n" : "Invalid thread count %s\n";
+                    options.problem =
+                        value == nullptr ? "Missing thread count after %s\n" : "Invalid thread count %s\n";
                     options.problem_text = value == nullptr ? option : value;
                     return options;
                 }
@@ -479,8 +480,7 @@ void refuse_frame(FrameOutcome& outcome, const Run& run, const FrameCheck& check
     case InputProblem::gray_depth:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit gray pixels\n", pattern, check.value);
     case InputProblem::index_depth:
-        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit color-map indices\n", pattern,
-                      check.value);
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit color-map indices\n", pattern, check.value);
     case InputProblem::no_color_map:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has no color map\n", pattern);
     case InputProblem::map_entry_size:
