@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 namespace {
 
@@ -39,11 +38,6 @@ std::uint8_t saturated(unsigned value, unsigned add)
     return static_cast<std::uint8_t>(std::min(value + add, BYTE_MAX));
 }
 
-bool inside(const std::uint8_t* at, const std::uint8_t* buffer, std::size_t size)
-{
-    return !std::less<const std::uint8_t*> {}(at, buffer) && std::less<const std::uint8_t*> {}(at, buffer + size);
-}
-
 }  // namespace
 
 void add_pattern_plain(std::uint8_t* row, std::size_t bytes, const std::uint8_t* pattern)
@@ -59,13 +53,18 @@ void add_pattern_plain(std::uint8_t* row, std::size_t bytes, const std::uint8_t*
     }
 }
 
-void spread_gray_plain(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width, const std::uint8_t* five,
-                       const std::uint8_t* six)
+void pack_dithered_gray_plain(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                              const std::uint8_t* five, const std::uint8_t* six, bool high_first)
 {
+    using Fields = ByteFields<6>;
     for (std::size_t x = 0; x < width; ++x) {
-        std::uint8_t* pixel = pixels + CHANNELS * x;
-        pixel[TGA_BLUE] = pixel[TGA_RED] = saturated(gray[x], five[x % DITHER_SPREAD_PIXELS]);
-        pixel[TGA_GREEN] = saturated(gray[x], six[x % DITHER_SPREAD_PIXELS]);
+        const unsigned fields = saturated(gray[x], five[x % DITHER_SPREAD_PIXELS]);
+        const unsigned green = saturated(gray[x], six[x % DITHER_SPREAD_PIXELS]);
+        std::uint8_t* word = packed + PACKED_PIXEL_SIZE * x;
+        word[high_first ? 1 : 0] = static_cast<std::uint8_t>(
+            (green & Fields::LOW_GREEN_MASK) << Fields::LOW_GREEN_SHIFT | fields >> FIELD_SHIFT);
+        word[high_first ? 0 : 1] =
+            static_cast<std::uint8_t>((fields & FIELD_MASK) >> Fields::HIGH_SHIFT | green >> Fields::HIGH_GREEN_SHIFT);
     }
 }
 
@@ -75,12 +74,9 @@ void pack_dithered_frame(const SourceFrame& frame, const WordFormat& format)
     const std::size_t height = static_cast<std::size_t>(video_height);
     const Kernels& loops = kernels();
     const std::size_t size = frame.pixel_size;
-    const bool spread = size == GRAY_PIXEL_SIZE && format.green_bits != FIELD_BITS;
-    // A spread row goes to the start of the buffer that does not hold the frame.
-    const bool in_input = inside(frame.pixels, input_buffer, input_buffer_size);
-    std::uint8_t* spread_row = in_input ? scratch_buffer : input_buffer;
-    const std::size_t spread_readable = in_input ? scratch_buffer_size : input_buffer_size;
-    const FramePacker pack = size == GRAY_PIXEL_SIZE && !spread ? loops.pack_gray_frame : loops.pack_color_frame;
+    // A gray frame's 5-bit and 6-bit fields take different sums of one value.
+    const bool two_sums = size == GRAY_PIXEL_SIZE && format.green_bits != FIELD_BITS;
+    const FramePacker pack = size == GRAY_PIXEL_SIZE ? loops.pack_gray_frame : loops.pack_color_frame;
 
     // The offsets of each row of the matrix, for this frame's pixels.
     std::uint8_t pattern[BAYER_SIDE][DITHER_PATTERN_BYTES];
@@ -98,14 +94,13 @@ void pack_dithered_frame(const SourceFrame& frame, const WordFormat& format)
     for (std::size_t row = 0; row < height; ++row) {
         const std::size_t stored = frame.top_first ? row : height - 1 - row;
         std::uint8_t* source = frame.pixels + stored * width * size;
-        std::size_t readable = frame.readable - stored * width * size;
-        if (spread) {
-            loops.spread_gray(source, spread_row, width, five[row % BAYER_SIDE], six[row % BAYER_SIDE]);
-            source = spread_row;
-            readable = spread_readable;
-        } else {
-            loops.add_pattern(source, width * size, pattern[row % BAYER_SIDE]);
+        std::uint8_t* packed = output_buffer + row * width * PACKED_PIXEL_SIZE;
+        if (two_sums) {
+            loops.pack_dithered_gray(source, packed, width, five[row % BAYER_SIDE], six[row % BAYER_SIDE],
+                                     format.big_endian);
+            continue;
         }
-        pack(source, output_buffer + row * width * PACKED_PIXEL_SIZE, width, 1, readable, false, format);
+        loops.add_pattern(source, width * size, pattern[row % BAYER_SIDE]);
+        pack(source, packed, width, 1, frame.readable - stored * width * size, false, format);
     }
 }

@@ -15,6 +15,6 @@ constexpr std::uint8_t BAYER[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 5
 //   min(v + (BAYER[y % 8][x % 8] >> (6 - d)), 255) >> d
 // Each row is dithered and then packed while it is in cache: a color row,
 // or a gray row whose word format has a 5-bit green, in place; any other
-// gray row spread to 3-byte pixels, gray in each, in the other buffer of
-// the frame store.
+// gray row, whose 5-bit and 6-bit fields take different sums of one value,
+// packed from both sums in one pass.
 void pack_dithered_frame(const SourceFrame& frame, const WordFormat& format);

@@ -15,22 +15,22 @@ constexpr std::size_t DITHER_SPREAD_PIXELS = 16;
 
 // Adds the pattern to the bytes of a row, each sum at most 255.
 using PatternAdder = void (*)(std::uint8_t* row, std::size_t bytes, const std::uint8_t* pattern);
-// Spreads a row of width gray pixels to 3-byte pixels blue, green, red:
-// the gray value plus five[x % 16] in blue and red, plus six[x % 16] in
-// green, each at most 255.
-using GraySpreader = void (*)(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width,
-                              const std::uint8_t* five, const std::uint8_t* six);
+// Packs a row of width gray pixels, dithered, into words of a format with a
+// 6-bit green: each 5-bit field from the gray value plus five[x % 16], the
+// green field from it plus six[x % 16], each sum at most 255.
+using DitheredGrayPacker = void (*)(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                                    const std::uint8_t* five, const std::uint8_t* six, bool high_first);
 
 void add_pattern_plain(std::uint8_t* row, std::size_t bytes, const std::uint8_t* pattern);
-void spread_gray_plain(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width, const std::uint8_t* five,
-                       const std::uint8_t* six);
+void pack_dithered_gray_plain(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                              const std::uint8_t* five, const std::uint8_t* six, bool high_first);
 #ifdef PELLUCOR_X86
 void add_pattern_sse2(std::uint8_t* row, std::size_t bytes, const std::uint8_t* pattern);
-void spread_gray_ssse3(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width, const std::uint8_t* five,
-                       const std::uint8_t* six);
+void pack_dithered_gray_sse2(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                             const std::uint8_t* five, const std::uint8_t* six, bool high_first);
 #endif
 #ifdef PELLUCOR_NEON
 void add_pattern_neon(std::uint8_t* row, std::size_t bytes, const std::uint8_t* pattern);
-void spread_gray_neon(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width, const std::uint8_t* five,
-                      const std::uint8_t* six);
+void pack_dithered_gray_neon(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                             const std::uint8_t* five, const std::uint8_t* six, bool high_first);
 #endif

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // aarch64 dithering loops of the kernel table: NEON saturating additions,
-// and the store that interleaves three planes into 3-byte pixels.
+// and gray rows dithered and packed in one pass.
 #include "dither_kernels.h"
 
 #include "frame_store.h"
+#include "pixel_pack_kernels.h"
 
 #ifdef PELLUCOR_NEON
 #include <arm_neon.h>
@@ -26,20 +27,28 @@ void add_pattern_neon(std::uint8_t* row, std::size_t bytes, const std::uint8_t* 
     }
 }
 
-void spread_gray_neon(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width, const std::uint8_t* five,
-                      const std::uint8_t* six)
+void pack_dithered_gray_neon(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                             const std::uint8_t* five, const std::uint8_t* six, bool high_first)
 {
+    using Fields = ByteFields<6>;
     const uint8x16_t add_five = vld1q_u8(five), add_six = vld1q_u8(six);
     std::size_t x = 0;
     for (; x + DITHER_SPREAD_PIXELS <= width; x += DITHER_SPREAD_PIXELS) {
         const uint8x16_t value = vld1q_u8(gray + x);
-        uint8x16x3_t spread;
-        spread.val[TGA_BLUE] = spread.val[TGA_RED] = vqaddq_u8(value, add_five);
-        spread.val[TGA_GREEN] = vqaddq_u8(value, add_six);
-        vst3q_u8(pixels + COLOR_PIXEL_SIZE * x, spread);
+        const uint8x16_t fields = vqaddq_u8(value, add_five), green = vqaddq_u8(value, add_six);
+        const uint8x16_t low =
+            vorrq_u8(vshlq_n_u8(vandq_u8(green, vdupq_n_u8(Fields::LOW_GREEN_MASK)), Fields::LOW_GREEN_SHIFT),
+                     vshrq_n_u8(fields, FIELD_SHIFT));
+        uint8x16_t high_field = vandq_u8(fields, vdupq_n_u8(FIELD_MASK));
+        if constexpr (Fields::HIGH_SHIFT != 0) high_field = vshrq_n_u8(high_field, Fields::HIGH_SHIFT);
+        const uint8x16_t high = vorrq_u8(high_field, vshrq_n_u8(green, Fields::HIGH_GREEN_SHIFT));
+        uint8x16x2_t bytes;
+        bytes.val[0] = high_first ? high : low;
+        bytes.val[1] = high_first ? low : high;
+        vst2q_u8(packed + PACKED_PIXEL_SIZE * x, bytes);
     }
     if (x < width) {
-        spread_gray_plain(gray + x, pixels + COLOR_PIXEL_SIZE * x, width - x, five, six);
+        pack_dithered_gray_plain(gray + x, packed + PACKED_PIXEL_SIZE * x, width - x, five, six, high_first);
     }
 }
 #endif

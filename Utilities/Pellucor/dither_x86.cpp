@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// x86-64 dithering loops of the kernel table: the pattern added with SSE2,
-// which every x86-64 processor has, and gray spread to 3-byte pixels with
-// SSSE3 byte shuffles.
+// x86-64 dithering loops of the kernel table, with SSE2, which every x86-64
+// processor has: the pattern added to a row, and gray rows dithered and
+// packed in one pass.
 #include "dither_kernels.h"
 
 #include "frame_store.h"
+#include "pixel_pack_kernels.h"
 
 #ifdef PELLUCOR_X86
 #include <immintrin.h>
@@ -12,28 +13,6 @@
 namespace {
 
 constexpr std::size_t PART = 16;
-constexpr std::int8_t ZERO = -1;  // a shuffle index that writes 0
-
-// Where each byte of the three 16-byte parts of 16 spread pixels comes
-// from: the 5-bit sum (blue and red) or the 6-bit sum (green) of pixel i.
-struct GraySpreadIndex {
-    alignas(16) std::int8_t five[3][PART];
-    alignas(16) std::int8_t six[3][PART];
-};
-
-constexpr GraySpreadIndex make_spread_index()
-{
-    GraySpreadIndex index {};
-    for (std::size_t byte = 0; byte < 3 * PART; ++byte) {
-        const auto pixel = static_cast<std::int8_t>(byte / COLOR_PIXEL_SIZE);
-        const bool green = byte % COLOR_PIXEL_SIZE == TGA_GREEN;
-        index.five[byte / PART][byte % PART] = green ? ZERO : pixel;
-        index.six[byte / PART][byte % PART] = green ? pixel : ZERO;
-    }
-    return index;
-}
-
-constexpr GraySpreadIndex SPREAD_INDEX = make_spread_index();
 
 __m128i load(const void* at)
 {
@@ -61,23 +40,32 @@ void add_pattern_sse2(std::uint8_t* row, std::size_t bytes, const std::uint8_t* 
     }
 }
 
-PELLUCOR_TARGET("ssse3")
-void spread_gray_ssse3(const std::uint8_t* gray, std::uint8_t* pixels, std::size_t width, const std::uint8_t* five,
-                       const std::uint8_t* six)
+// The word's two bytes in the byte form of pixel_pack_kernels.h, from the
+// two sums of each gray value: the 5-bit fields' and the 6-bit green's.
+void pack_dithered_gray_sse2(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                             const std::uint8_t* five, const std::uint8_t* six, bool high_first)
 {
+    using Fields = ByteFields<6>;
+    constexpr unsigned HIGH_GREEN_MASK = (1u << (CHANNEL_BITS - Fields::HIGH_GREEN_SHIFT)) - 1;
     const __m128i add_five = load(five), add_six = load(six);
+    const __m128i low_green = _mm_set1_epi8(static_cast<char>(Fields::LOW_GREEN_MASK));
+    const __m128i low_field = _mm_set1_epi8(static_cast<char>(LOW_FIELD));
+    const __m128i high_field = _mm_set1_epi8(static_cast<char>(FIELD_MASK));
+    const __m128i high_green = _mm_set1_epi8(static_cast<char>(HIGH_GREEN_MASK));
     std::size_t x = 0;
     for (; x + DITHER_SPREAD_PIXELS <= width; x += DITHER_SPREAD_PIXELS) {
         const __m128i value = load(gray + x);
-        const __m128i low = _mm_adds_epu8(value, add_five), green = _mm_adds_epu8(value, add_six);
-        std::uint8_t* out = pixels + COLOR_PIXEL_SIZE * x;
-        for (std::size_t part = 0; part < 3; ++part) {
-            store(out + PART * part, _mm_or_si128(_mm_shuffle_epi8(low, load(SPREAD_INDEX.five[part])),
-                                                  _mm_shuffle_epi8(green, load(SPREAD_INDEX.six[part]))));
-        }
+        const __m128i fields = _mm_adds_epu8(value, add_five), green = _mm_adds_epu8(value, add_six);
+        const __m128i low = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(green, low_green), Fields::LOW_GREEN_SHIFT),
+                                         _mm_and_si128(_mm_srli_epi16(fields, FIELD_SHIFT), low_field));
+        const __m128i high = _mm_or_si128(_mm_srli_epi16(_mm_and_si128(fields, high_field), Fields::HIGH_SHIFT),
+                                          _mm_and_si128(_mm_srli_epi16(green, Fields::HIGH_GREEN_SHIFT), high_green));
+        const __m128i first = high_first ? high : low, second = high_first ? low : high;
+        store(packed + PACKED_PIXEL_SIZE * x, _mm_unpacklo_epi8(first, second));
+        store(packed + PACKED_PIXEL_SIZE * x + PART, _mm_unpackhi_epi8(first, second));
     }
     if (x < width) {
-        spread_gray_plain(gray + x, pixels + COLOR_PIXEL_SIZE * x, width - x, five, six);
+        pack_dithered_gray_plain(gray + x, packed + PACKED_PIXEL_SIZE * x, width - x, five, six, high_first);
     }
 }
 #endif

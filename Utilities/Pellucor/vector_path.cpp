@@ -30,23 +30,23 @@ namespace {
 
 // The gray packer of avx512 is the avx2 one (pixel_pack_x86.cpp says why);
 // that of ssse3 is the plain loop, which compilers vectorize with SSE2.
-// The dithering loops of every x86 path are those of SSE2 and SSSE3: a pass
-// of one saturating add a byte gains nothing from wider registers.
+// The dithering loops of every x86 path are those of SSE2: a saturating add
+// a byte and a few shifts gain little from wider registers.
 constexpr Kernels KERNEL_TABLE[] = {
     {VectorPath::avx512, "avx512", PELLUCOR_X86_KERNEL(pack_color_frame_avx512),
      PELLUCOR_X86_KERNEL(pack_gray_frame_avx2), PELLUCOR_X86_KERNEL(decode_packets_avx2),
-     PELLUCOR_X86_KERNEL(add_pattern_sse2), PELLUCOR_X86_KERNEL(spread_gray_ssse3)},
+     PELLUCOR_X86_KERNEL(add_pattern_sse2), PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2)},
     {VectorPath::avx2, "avx2", PELLUCOR_X86_KERNEL(pack_color_frame_avx2), PELLUCOR_X86_KERNEL(pack_gray_frame_avx2),
      PELLUCOR_X86_KERNEL(decode_packets_avx2), PELLUCOR_X86_KERNEL(add_pattern_sse2),
-     PELLUCOR_X86_KERNEL(spread_gray_ssse3)},
+     PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2)},
     {VectorPath::ssse3, "ssse3", PELLUCOR_X86_KERNEL(pack_color_frame_ssse3),
      PELLUCOR_X86_KERNEL(pack_gray_frame_plain), PELLUCOR_X86_KERNEL(decode_packets),
-     PELLUCOR_X86_KERNEL(add_pattern_sse2), PELLUCOR_X86_KERNEL(spread_gray_ssse3)},
+     PELLUCOR_X86_KERNEL(add_pattern_sse2), PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2)},
     {VectorPath::neon, "neon", PELLUCOR_NEON_KERNEL(pack_color_frame_neon), PELLUCOR_NEON_KERNEL(pack_gray_frame_neon),
      PELLUCOR_NEON_KERNEL(decode_packets), PELLUCOR_NEON_KERNEL(add_pattern_neon),
-     PELLUCOR_NEON_KERNEL(spread_gray_neon)},
+     PELLUCOR_NEON_KERNEL(pack_dithered_gray_neon)},
     {VectorPath::plain, "plain", pack_color_frame_plain, pack_gray_frame_plain, decode_packets, add_pattern_plain,
-     spread_gray_plain},
+     pack_dithered_gray_plain},
 };
 #undef PELLUCOR_X86_KERNEL
 #undef PELLUCOR_NEON_KERNEL

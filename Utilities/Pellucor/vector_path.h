@@ -30,7 +30,7 @@ struct Kernels {
     FramePacker pack_gray_frame;
     PacketDecoder decode_packets;
     PatternAdder add_pattern;
-    GraySpreader spread_gray;
+    DitheredGrayPacker pack_dithered_gray;
 };
 
 // Every path, best first, on every build; the last is the plain loops.
