@@ -11,13 +11,13 @@ std::int32_t video_height = 0;
 WordFormat color_word_format = DEFAULT_COLOR_FORMAT;
 WordFormat gray_word_format = DEFAULT_GRAY_FORMAT;
 
-thread_local std::uint8_t* input_buffer = nullptr;
-thread_local std::size_t input_buffer_size = 0;
-thread_local std::uint8_t* scratch_buffer = nullptr;
-thread_local std::size_t scratch_buffer_size = 0;
-thread_local std::uint8_t* output_buffer = nullptr;
-thread_local std::size_t output_buffer_size = 0;
-thread_local std::uint8_t* color_table = nullptr;
+thread_local constinit std::uint8_t* input_buffer = nullptr;
+thread_local constinit std::size_t input_buffer_size = 0;
+thread_local constinit std::uint8_t* scratch_buffer = nullptr;
+thread_local constinit std::size_t scratch_buffer_size = 0;
+thread_local constinit std::uint8_t* output_buffer = nullptr;
+thread_local constinit std::size_t output_buffer_size = 0;
+thread_local constinit std::uint8_t* color_table = nullptr;
 
 namespace {
 

@@ -63,13 +63,13 @@ extern WordFormat gray_word_format;
 // color map of a color-mapped frame. Each size is in bytes. Each thread that
 // converts frames has buffers of its own; the geometry and the word formats
 // are the run's, set before any such thread starts.
-extern thread_local std::uint8_t* input_buffer;
-extern thread_local std::size_t input_buffer_size;
-extern thread_local std::uint8_t* scratch_buffer;
-extern thread_local std::size_t scratch_buffer_size;
-extern thread_local std::uint8_t* output_buffer;
-extern thread_local std::size_t output_buffer_size;
-extern thread_local std::uint8_t* color_table;
+extern thread_local constinit std::uint8_t* input_buffer;
+extern thread_local constinit std::size_t input_buffer_size;
+extern thread_local constinit std::uint8_t* scratch_buffer;
+extern thread_local constinit std::size_t scratch_buffer_size;
+extern thread_local constinit std::uint8_t* output_buffer;
+extern thread_local constinit std::size_t output_buffer_size;
+extern thread_local constinit std::uint8_t* color_table;
 
 // True when width and height are not negative and width x height is at most
 // MAX_VIDEO_PIXELS. Computed without overflow for any pair of 32-bit values.
