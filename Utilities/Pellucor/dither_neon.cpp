@@ -3,11 +3,9 @@
 // and gray rows dithered and packed in one pass.
 #include "dither_kernels.h"
 
-#include "frame_store.h"
-#include "pixel_pack_kernels.h"
+#include "pixel_pack_neon.h"
 
 #ifdef PELLUCOR_NEON
-#include <arm_neon.h>
 
 namespace {
 constexpr std::size_t PART = 16;
@@ -27,26 +25,31 @@ void add_pattern_neon(std::uint8_t* row, std::size_t bytes, const std::uint8_t* 
     }
 }
 
-void pack_dithered_gray_neon(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
-                             const std::uint8_t* five, const std::uint8_t* six, bool high_first)
+namespace {
+
+// The dithered gray words of whole chunks, in the byte form of a 6-bit green:
+// the high and low fields from the 5-bit sum, green from the 6-bit one.
+template <bool HIGH_FIRST>
+std::size_t pack_dithered_gray_chunks(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                                      uint8x16_t add_five, uint8x16_t add_six)
 {
-    using Fields = ByteFields<6>;
-    const uint8x16_t add_five = vld1q_u8(five), add_six = vld1q_u8(six);
     std::size_t x = 0;
     for (; x + DITHER_SPREAD_PIXELS <= width; x += DITHER_SPREAD_PIXELS) {
         const uint8x16_t value = vld1q_u8(gray + x);
         const uint8x16_t fields = vqaddq_u8(value, add_five), green = vqaddq_u8(value, add_six);
-        const uint8x16_t low =
-            vorrq_u8(vshlq_n_u8(vandq_u8(green, vdupq_n_u8(Fields::LOW_GREEN_MASK)), Fields::LOW_GREEN_SHIFT),
-                     vshrq_n_u8(fields, FIELD_SHIFT));
-        uint8x16_t high_field = vandq_u8(fields, vdupq_n_u8(FIELD_MASK));
-        if constexpr (Fields::HIGH_SHIFT != 0) high_field = vshrq_n_u8(high_field, Fields::HIGH_SHIFT);
-        const uint8x16_t high = vorrq_u8(high_field, vshrq_n_u8(green, Fields::HIGH_GREEN_SHIFT));
-        uint8x16x2_t bytes;
-        bytes.val[0] = high_first ? high : low;
-        bytes.val[1] = high_first ? low : high;
-        vst2q_u8(packed + PACKED_PIXEL_SIZE * x, bytes);
+        vst2q_u8(packed + PACKED_PIXEL_SIZE * x, word_bytes<6, HIGH_FIRST>(fields, green, fields));
     }
+    return x;
+}
+
+}  // namespace
+
+void pack_dithered_gray_neon(const std::uint8_t* gray, std::uint8_t* packed, std::size_t width,
+                             const std::uint8_t* five, const std::uint8_t* six, bool high_first)
+{
+    const uint8x16_t add_five = vld1q_u8(five), add_six = vld1q_u8(six);
+    const std::size_t x = high_first ? pack_dithered_gray_chunks<true>(gray, packed, width, add_five, add_six)
+                                     : pack_dithered_gray_chunks<false>(gray, packed, width, add_five, add_six);
     if (x < width) {
         pack_dithered_gray_plain(gray + x, packed + PACKED_PIXEL_SIZE * x, width - x, five, six, high_first);
     }
