@@ -10,6 +10,7 @@
 #include "word_format.h"
 
 #include "dither_kernels.h"
+#include "png_input_kernels.h"
 #include "rle_decode.h"
 #include "processor.h"
 
@@ -31,6 +32,7 @@ struct Kernels {
     PacketDecoder decode_packets;
     PatternAdder add_pattern;
     DitheredGrayPacker pack_dithered_gray;
+    ChunkCrc chunk_crc;  // nullptr: the PNG library checks CRCs itself
 };
 
 // Every path, best first, on every build; the last is the plain loops.

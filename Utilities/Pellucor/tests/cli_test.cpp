@@ -748,6 +748,13 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
                                              return png;
                                          }()}, {3, good}},
          false, "Input file %P is not a valid PNG: "},
+        {"PNG with a flipped image data CRC byte", {{1, good}, {2, [] {
+                                                        Bytes png = png_file({SPNG_COLOR_TYPE_TRUECOLOR, 8, picture_samples(8, false, false)});
+                                                        const auto idat = std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+                                                        idat[4 + idat[-1]] ^= 0x01;  // its data inflates as ever
+                                                        return png;
+                                                    }()}, {3, good}},
+         false, std::string("Input file %P is not a valid PNG: ") + spng_strerror(SPNG_ECHUNK_CRC) + "\n"},
 #else
         {"PNG in a build without libspng",
          {{1, good}, {2, Bytes {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0}}, {3, good}},
