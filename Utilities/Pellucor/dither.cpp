@@ -68,12 +68,11 @@ void pack_dithered_gray_plain(const std::uint8_t* gray, std::uint8_t* packed, st
     }
 }
 
-void pack_dithered_frame(const SourceFrame& frame, const WordFormat& format)
+void pack_dithered_rows(const SourceFrame& band, std::size_t first_row, std::size_t rows, const WordFormat& format)
 {
     const std::size_t width = static_cast<std::size_t>(video_width);
-    const std::size_t height = static_cast<std::size_t>(video_height);
     const Kernels& loops = kernels();
-    const std::size_t size = frame.pixel_size;
+    const std::size_t size = band.pixel_size;
     // A gray frame's 5-bit and 6-bit fields take different sums of one value.
     const bool two_sums = size == GRAY_PIXEL_SIZE && format.green_bits != FIELD_BITS;
     const FramePacker pack = size == GRAY_PIXEL_SIZE ? loops.pack_gray_frame : loops.pack_color_frame;
@@ -91,9 +90,10 @@ void pack_dithered_frame(const SourceFrame& frame, const WordFormat& format)
             six[y][x] = offset(BAYER[y][x % BAYER_SIDE], format.green_bits);
         }
     }
-    for (std::size_t row = 0; row < height; ++row) {
-        const std::size_t stored = frame.top_first ? row : height - 1 - row;
-        std::uint8_t* source = frame.pixels + stored * width * size;
+    for (std::size_t row = first_row; row < first_row + rows; ++row) {
+        const std::size_t in_band = row - first_row;
+        const std::size_t stored = band.top_first ? in_band : rows - 1 - in_band;
+        std::uint8_t* source = band.pixels + stored * width * size;
         std::uint8_t* packed = output_buffer + row * width * PACKED_PIXEL_SIZE;
         if (two_sums) {
             loops.pack_dithered_gray(source, packed, width, five[row % BAYER_SIDE], six[row % BAYER_SIDE],
@@ -101,6 +101,6 @@ void pack_dithered_frame(const SourceFrame& frame, const WordFormat& format)
             continue;
         }
         loops.add_pattern(source, width * size, pattern[row % BAYER_SIDE]);
-        pack(source, packed, width, 1, frame.readable - stored * width * size, false, format);
+        pack(source, packed, width, 1, band.readable - stored * width * size, false, format);
     }
 }

@@ -287,5 +287,6 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
     frame.pixel_size = pixel_size;
     frame.top_first = honor_origin && (header.descriptor & TOP_FIRST) != 0;
     frame.red_first = false;
+    frame.packed = false;
     return {};
 }

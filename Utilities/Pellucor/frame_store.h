@@ -40,7 +40,9 @@ constexpr std::size_t COLOR_TABLE_SIZE = COLOR_PIXEL_SIZE * 65536;
 // bytes, blue, green, red (red, green, blue where red_first), or 1 byte of
 // gray. A gray frame is packed in the gray word format, whatever the size of
 // its pixels. readable is how many bytes from pixels on lie inside their
-// buffer.
+// buffer. packed says that the input stage packed the rows as it decoded
+// them, band by band, while they were in cache: output_buffer holds the
+// frame's words already.
 enum class FrameKind : std::uint8_t { color, gray };
 
 struct SourceFrame {
@@ -50,6 +52,7 @@ struct SourceFrame {
     std::size_t pixel_size;
     bool top_first;
     bool red_first;
+    bool packed;
 };
 
 extern std::int32_t video_width;

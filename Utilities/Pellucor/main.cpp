@@ -536,7 +536,7 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
     FrameCheck check {};
     const bool png = read && is_png(bytes_read);
     if (png) {
-        check = decode_png_frame(bytes_read, input_identity.size, input, source);
+        check = decode_png_frame(bytes_read, input_identity.size, input, source, run.dither);
     }
     if (std::fclose(input) != 0 || !read) {
         refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);

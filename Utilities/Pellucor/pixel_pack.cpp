@@ -81,21 +81,27 @@ void pack_gray_frame_plain(const std::uint8_t* source, std::uint8_t* packed, std
     rows_in_format<GrayPlain, GRAY_PIXEL_SIZE>(source, packed, width, height, readable, top_first, format);
 }
 
-void pack_frame(const SourceFrame& frame, bool dither)
+void pack_rows(const SourceFrame& band, std::size_t first_row, std::size_t rows, bool dither)
 {
-    if (video_pixel_count() == 0) {
+    if (band.packed || rows == 0 || video_width == 0) {
         return;  // not even a walk over 2^31 empty rows
     }
-    const bool gray = frame.kind == FrameKind::gray;
+    const bool gray = band.kind == FrameKind::gray;
     WordFormat format = gray ? gray_word_format : color_word_format;
     // Red stored where blue is: the other channel order of the same format.
-    format.blue_high = format.blue_high != frame.red_first;
+    format.blue_high = format.blue_high != band.red_first;
     if (dither) {
-        pack_dithered_frame(frame, format);
+        pack_dithered_rows(band, first_row, rows, format);
         return;
     }
+    const auto width = static_cast<std::size_t>(video_width);
     const FramePacker pack =
-        frame.pixel_size == GRAY_PIXEL_SIZE ? kernels().pack_gray_frame : kernels().pack_color_frame;
-    pack(frame.pixels, output_buffer, static_cast<std::size_t>(video_width), static_cast<std::size_t>(video_height),
-         frame.readable, frame.top_first, format);
+        band.pixel_size == GRAY_PIXEL_SIZE ? kernels().pack_gray_frame : kernels().pack_color_frame;
+    pack(band.pixels, output_buffer + first_row * width * PACKED_PIXEL_SIZE, width, rows, band.readable, band.top_first,
+         format);
+}
+
+void pack_frame(const SourceFrame& frame, bool dither)
+{
+    pack_rows(frame, 0, static_cast<std::size_t>(video_height), dither);
 }

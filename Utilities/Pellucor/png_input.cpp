@@ -22,6 +22,7 @@
 #ifdef PELLUCOR_PNG
 #include <spng.h>
 
+#include "pixel_pack.h"
 #include "vector_path.h"
 #endif
 
@@ -38,7 +39,7 @@ bool is_png(std::size_t bytes_read)
 
 #ifndef PELLUCOR_PNG
 
-FrameCheck decode_png_frame(std::size_t, std::size_t, std::FILE*, SourceFrame&)
+FrameCheck decode_png_frame(std::size_t, std::size_t, std::FILE*, SourceFrame&, bool)
 {
     return {InputProblem::no_png_reader, 0, 0, 0, nullptr};
 }
@@ -58,6 +59,9 @@ constexpr std::size_t CACHE_LIMIT = std::size_t {64} << 20;
 constexpr unsigned BITS_PER_BYTE = 8;
 constexpr unsigned SAMPLE_MAX = 255;
 constexpr std::size_t RGB = 3;
+// Rows decoded at a time where they are packed as they come: well inside
+// the level-2 cache of any processor, with the library's own rows beside.
+constexpr std::size_t BAND_BYTES = std::size_t {128} << 10;
 
 // What the library said, for the message.
 FrameCheck invalid(int error)
@@ -202,9 +206,39 @@ struct Context {
     ~Context() { spng_ctx_free(ctx); }
 };
 
+// A non-interlaced frame of 8-bit RGB or gray samples, stored as the packers
+// take them, decoded a band of rows at a time into scratch_buffer and each
+// band packed while it is in cache. The library's status: 0 once the last
+// row is decoded.
+int decode_and_pack_bands(spng_ctx* ctx, std::size_t row_bytes, SourceFrame& frame, bool dither)
+{
+    int error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
+    const std::size_t height = static_cast<std::size_t>(video_height);
+    const std::size_t band_rows = std::max<std::size_t>(1, BAND_BYTES / row_bytes);
+    frame.packed = false;  // for pack_rows, which packs nothing of a packed frame
+    for (std::size_t first = 0; first < height && error == 0; first += band_rows) {
+        const std::size_t rows = std::min(band_rows, height - first);
+        for (std::size_t row = 0; row < rows && error == 0; ++row) {
+            error = spng_decode_row(ctx, scratch_buffer + row * row_bytes, row_bytes);
+            // The last row says so.
+            if (error == SPNG_EOI && first + row + 1 == height) {
+                error = 0;
+            } else if (error == 0 && first + row + 1 == height) {
+                error = SPNG_EINTERNAL;
+            }
+        }
+        if (error == 0) {
+            pack_rows(frame, first, rows, dither);
+        }
+    }
+    frame.packed = true;
+    return error;
+}
+
 }  // namespace
 
-FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::FILE* file, SourceFrame& frame)
+FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::FILE* file, SourceFrame& frame,
+                            bool dither)
 {
     Context png;
     if (png.ctx == nullptr) {
@@ -248,34 +282,35 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     if (size > scratch_buffer_size) {
         return invalid(SPNG_EBUFSIZ);
     }
-    // The chunks after the image, up to IEND, too: a file cut short there
-    // is damaged all the same.
-    if ((error = spng_decode_image(png.ctx, scratch_buffer, size, SPNG_FMT_PNG, 0)) != 0 ||
-        (error = spng_decode_chunks(png.ctx)) != 0) {
-        return invalid(error);
-    }
-    if (!file_has_end(whole, bytes_read, file_size, file)) {
-        return {InputProblem::invalid_png, 0, 0, 0, "the file ends inside its last chunk"};
-    }
-
     const bool gray =
         ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
     const bool as_stored = ihdr.bit_depth == BITS_PER_BYTE && (ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
                                                                ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR);
     frame.pixels = scratch_buffer;
     frame.readable = scratch_buffer_size;
+    frame.kind = gray ? FrameKind::gray : FrameKind::color;
+    frame.pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
+    frame.top_first = true;
+    frame.red_first = !gray;
+    frame.packed = as_stored && ihdr.interlace_method == SPNG_INTERLACE_NONE;
+    // The chunks after the image, up to IEND, too: a file cut short there
+    // is damaged all the same.
+    error = frame.packed ? decode_and_pack_bands(png.ctx, size / ihdr.height, frame, dither)
+                         : spng_decode_image(png.ctx, scratch_buffer, size, SPNG_FMT_PNG, 0);
+    if (error != 0 || (error = spng_decode_chunks(png.ctx)) != 0) {
+        return invalid(error);
+    }
+    if (!file_has_end(whole, bytes_read, file_size, file)) {
+        return {InputProblem::invalid_png, 0, 0, 0, "the file ends inside its last chunk"};
+    }
     if (!as_stored) {
-        const std::size_t stride = ihdr.height == 0 ? 0 : size / ihdr.height;
+        const std::size_t stride = size / ihdr.height;
         if (!convert_rows(ihdr, palette, scratch_buffer, stride, input_buffer)) {
             return {InputProblem::invalid_png, 0, 0, 0, "a palette index past the palette"};
         }
         frame.pixels = input_buffer;
         frame.readable = input_buffer_size;
     }
-    frame.kind = gray ? FrameKind::gray : FrameKind::color;
-    frame.pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
-    frame.top_first = true;
-    frame.red_first = !gray;
     return {};
 }
 

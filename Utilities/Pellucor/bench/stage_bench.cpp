@@ -103,6 +103,7 @@ void pack(benchmark::State& state, const Kernels& path, Size size, bool gray, co
                              gray ? FrameKind::gray : FrameKind::color,
                              gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE,
                              false,
+                             false,
                              false};
         pack_frame(frame, dither);
         benchmark::DoNotOptimize(output_buffer);

@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool sized = bytes_read >= PNG_HEADER_END;
         video_width = static_cast<std::int32_t>(sized ? big_endian(PNG_WIDTH) % MAX_WIDTH : 1);
         video_height = static_cast<std::int32_t>(sized ? big_endian(PNG_HEIGHT) % MAX_HEIGHT : 1);
-        const bool accepted = decode_png_frame(bytes_read, bytes_read, nullptr, frame).problem == InputProblem::none;
+        const bool accepted =
+            decode_png_frame(bytes_read, bytes_read, nullptr, frame, dither).problem == InputProblem::none;
         if (accepted) {
             pack_frame(frame, dither);
         }

@@ -43,6 +43,7 @@ SourceFrame read_frame(FrameKind kind)
             kind,
             kind == FrameKind::gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE,
             false,
+            false,
             false};
 }
 
@@ -439,12 +440,47 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
             load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
             ASSERT_TRUE(is_png(file.size()));
             SourceFrame frame {};
-            const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame);
+            const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame, false);
             ASSERT_EQ(check.problem, InputProblem::none) << (check.reason ? check.reason : "");
             EXPECT_EQ(frame.kind == FrameKind::gray,
                       c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
             pack_frame(frame);
             EXPECT_EQ(packed(6), c.words);
+        }
+    }
+}
+
+// Frames whose rows are decoded and packed a band at a time give the words
+// of the same frame decoded whole (interlaced, which is never banded), in
+// every band, plain and dithered: rows wide enough for several bands, the
+// last one short.
+TEST(PngFrame, BandsPackAsTheWholeFrame)
+{
+    constexpr int WIDTH = 20000, HEIGHT = 23;
+    for (const std::uint8_t type : {SPNG_COLOR_TYPE_TRUECOLOR, SPNG_COLOR_TYPE_GRAYSCALE}) {
+        const std::size_t channels = type == SPNG_COLOR_TYPE_GRAYSCALE ? 1 : 3;
+        std::vector<unsigned> samples(channels * WIDTH * HEIGHT);
+        for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = (i * 7919 + i / 4001) % 256;
+        PngParts parts {type, 8, samples};
+        parts.width = WIDTH;
+        parts.height = HEIGHT;
+        const Bytes banded = png_file(parts);
+        parts.interlaced = true;
+        const Bytes whole = png_file(parts);
+        for (const bool dither : {false, true}) {
+            SCOPED_TRACE(std::string(channels == 1 ? "gray" : "RGB") + (dither ? ", dithered" : ""));
+            Bytes words[2];
+            for (int i = 0; i < 2; ++i) {
+                const Bytes& file = i == 0 ? banded : whole;
+                load(file, WIDTH, HEIGHT);
+                SourceFrame frame {};
+                ASSERT_EQ(decode_png_frame(file.size(), file.size(), nullptr, frame, dither).problem,
+                          InputProblem::none);
+                EXPECT_EQ(frame.packed, i == 0);
+                pack_frame(frame, dither);
+                words[i] = packed(std::size_t {WIDTH} * HEIGHT);
+            }
+            EXPECT_TRUE(words[0] == words[1]);
         }
     }
 }
