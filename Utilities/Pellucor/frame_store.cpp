@@ -78,6 +78,16 @@ bool reserve_frame_buffers()
     return true;
 }
 
+std::uint8_t* reserve_spare_output()
+{
+    return output_buffer_size == 0 ? nullptr : reserve(output_buffer_size);
+}
+
+void release_spare_output(std::uint8_t* buffer)
+{
+    ::operator delete(buffer, PAGE);
+}
+
 std::size_t video_pixel_count()
 {
     if (video_width <= 0 || video_height <= 0) {

@@ -88,5 +88,10 @@ bool reserve_frame_store(std::int32_t width, std::int32_t height);
 // memory cannot be had.
 bool reserve_frame_buffers();
 void release_frame_buffers();
+// A second output buffer of output_buffer_size bytes for the calling thread,
+// which packs a frame into it while the last waits to be written; nullptr
+// where the memory cannot be had.
+std::uint8_t* reserve_spare_output();
+void release_spare_output(std::uint8_t* buffer);
 
 std::size_t video_pixel_count();

@@ -607,18 +607,23 @@ void convert_frames(const Run& run, const FileIdentity& output)
 // Frames in parallel: worker threads, each with a frame store of its own,
 // convert the frames ahead of the one being written, worker i frames
 // FIRST + i, FIRST + i + workers, and so on; this thread shows and writes
-// them strictly in frame order, as one thread would. A worker hands its
-// frame over in its slot and waits until the frame is written before it
-// converts its next one. When a frame fails, nothing after it is shown or
-// written: the workers stop, are joined, and the run fails as one thread
-// would.
+// them strictly in frame order, as one thread would. A worker hands each
+// frame over in its slot and goes on with its next one in a second output
+// buffer, so that a frame slower than the rest holds up no one; it waits
+// only while both its frames wait to be written. When a frame fails,
+// nothing after it is shown or written: the workers stop, are joined, and
+// the run fails as one thread would.
+constexpr std::size_t SLOT_FRAMES = 2;
+
 struct Slot {
     std::mutex lock;
     std::condition_variable changed;
-    bool reserved = false, started = false, ready = false;
+    bool reserved = false, started = false;
     std::size_t place = 0;  // among the workers that have buffers
-    FrameOutcome outcome;
-    const std::uint8_t* words = nullptr;
+    // The frames converted and not yet written, oldest first, in a ring.
+    std::size_t waiting = 0, oldest = 0;
+    FrameOutcome outcome[SLOT_FRAMES];
+    const std::uint8_t* words[SLOT_FRAMES] = {};
 };
 
 struct Pipeline {
@@ -633,6 +638,10 @@ struct Pipeline {
 void work(Pipeline& pipeline, Slot& slot)
 {
     const bool reserved = reserve_frame_buffers();
+    // Without the memory for a second output buffer, the worker waits for
+    // each frame to be written before it converts the next.
+    std::uint8_t* const buffers[SLOT_FRAMES] = {output_buffer, reserved ? reserve_spare_output() : nullptr};
+    const std::size_t depth = buffers[1] != nullptr ? SLOT_FRAMES : 1;
     std::unique_lock<std::mutex> lock(slot.lock);
     slot.reserved = reserved;
     slot.started = true;
@@ -640,19 +649,29 @@ void work(Pipeline& pipeline, Slot& slot)
     // The writer numbers the workers once it knows which have buffers.
     slot.changed.wait(lock, [&] { return pipeline.workers != 0 || pipeline.stop; });
     const Run& run = *pipeline.run;
+    std::size_t next = 0;  // the buffer the next frame goes to
     for (std::int64_t frame = run.first_frame + static_cast<std::int64_t>(slot.place);
-         reserved && !pipeline.stop && frame <= run.last_frame;
-         frame += static_cast<std::int64_t>(pipeline.workers.load())) {
+         reserved && frame <= run.last_frame; frame += static_cast<std::int64_t>(pipeline.workers.load())) {
+        slot.changed.wait(lock, [&] { return slot.waiting < depth || pipeline.stop; });
+        if (pipeline.stop) {
+            break;
+        }
         lock.unlock();
+        output_buffer = buffers[next];
         FrameOutcome outcome = convert_frame(run, *pipeline.output, static_cast<std::int32_t>(frame));
         lock.lock();
-        slot.outcome = std::move(outcome);
-        slot.words = output_buffer;
-        slot.ready = true;
+        const std::size_t at = (slot.oldest + slot.waiting) % SLOT_FRAMES;
+        slot.outcome[at] = std::move(outcome);
+        slot.words[at] = buffers[next];
+        ++slot.waiting;
+        next = (next + 1) % depth;
         slot.changed.notify_all();
-        slot.changed.wait(lock, [&] { return !slot.ready || pipeline.stop; });
     }
+    // The writer may still be writing from the buffers.
+    slot.changed.wait(lock, [&] { return slot.waiting == 0 || pipeline.stop; });
     lock.unlock();
+    output_buffer = buffers[0];
+    release_spare_output(buffers[1]);
     release_frame_buffers();
 }
 
@@ -709,14 +728,18 @@ void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
     for (std::int64_t frame = run.first_frame; frame <= run.last_frame; ++frame) {
         Slot& slot = *order[static_cast<std::size_t>(frame - run.first_frame) % order.size()];
         std::unique_lock<std::mutex> lock(slot.lock);
-        slot.changed.wait(lock, [&] { return slot.ready; });
-        if (!show_and_write(run, static_cast<std::int32_t>(frame), slot.outcome, slot.words)) {
-            FrameOutcome failure = slot.outcome;
-            lock.unlock();
+        slot.changed.wait(lock, [&] { return slot.waiting != 0; });
+        // The worker leaves the oldest frame be until it is handed back.
+        FrameOutcome& outcome = slot.outcome[slot.oldest];
+        const std::uint8_t* words = slot.words[slot.oldest];
+        lock.unlock();
+        if (!show_and_write(run, static_cast<std::int32_t>(frame), outcome, words)) {
             stop_and_join(pipeline, workers);
-            fail_with(failure);
+            fail_with(outcome);
         }
-        slot.ready = false;
+        lock.lock();
+        slot.oldest = (slot.oldest + 1) % SLOT_FRAMES;
+        --slot.waiting;
         slot.changed.notify_all();
     }
     stop_and_join(pipeline, workers);
