@@ -5,6 +5,7 @@
     python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both]
         [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg] [--size WxH ...]
         [--format F ...] [--option O ...] [--vector-path P ...] [--gray | --bgra | --png]
+        [--ffmpeg-threads default|N]
 
 The sizes are 600 frames of 320 x 240, 150 of 640 x 480, 60 of 1920 x 1080
 and 15 of 3840 x 2160; --size picks some of them.
@@ -19,7 +20,8 @@ otherwise (or with --own-frames). With --gray the frames are uncompressed
 With --png the frames are PNG, written by FFmpeg from testsrc2 with noise,
 so that they compress as real renders do, and the floor is the PNG floor
 (the same libspng decoding each frame and writing 2 bytes a pixel); FFmpeg
-runs on one thread.
+runs on one thread unless --ffmpeg-threads says otherwise ("default": its
+own choice, as a user runs it).
 
 Two modes, both reported by default:
   fresh      the output file is removed before each run, outside the timed
@@ -31,9 +33,8 @@ Pellucor and the floor alternate, run after run, with nothing between them
 (with --baseline, another build's pellucor joins the alternation, for before
 and after figures from the same minutes, and so do pellucor with each
 --format F and pellucor forced to each --vector-path P, which is reported as
-skipped where the processor lacks it); FFmpeg is timed in a loop of its
-own afterwards. Each program gets one
-warm-up run. Figures are medians of wall time and of CPU time (user + system
+skipped where the processor lacks it), and FFmpeg with them. Each program
+gets one warm-up run. Figures are medians of wall time and of CPU time (user + system
 of the child); the ratios are taken pair by pair, then their median and range.
 """
 import argparse
@@ -146,18 +147,13 @@ def ratio_text(ratios):
 
 
 def measure(commands, output, fresh, runs):
-    """Alternates pellucor, the baseline if any, and the floor, then times
-    FFmpeg on its own."""
+    """Alternates every command, run after run."""
     times = {name: [] for name in commands}
     for command in commands.values():
         timed(command, output, fresh)  # warm-up: frames into the page cache
-    alternating = [name for name in commands if name != "ffmpeg"]
     for _ in range(runs):
-        for name in alternating:
-            times[name].append(timed(commands[name], output, fresh))
-    if "ffmpeg" in commands:
-        for _ in range(runs):
-            times["ffmpeg"].append(timed(commands["ffmpeg"], output, fresh))
+        for name, command in commands.items():
+            times[name].append(timed(command, output, fresh))
     return times
 
 
@@ -177,9 +173,9 @@ def report(times, count):
             print(f"    {name + ' / pellucor':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
                   f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
     if "ffmpeg" in times:
-        pellucor_wall = statistics.median(s[0] for s in times["pellucor"])
-        ffmpeg_wall = statistics.median(s[0] for s in times["ffmpeg"])
-        print(f"    pellucor / ffmpeg  wall {pellucor_wall / ffmpeg_wall:.2f}")
+        pairs = list(zip(times["pellucor"], times["ffmpeg"]))
+        print(f"    {'pellucor / ffmpeg':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
+              f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
 
 
 def main():
@@ -195,6 +191,8 @@ def main():
     parser.add_argument("--gray", action="store_true", help="gray frames instead of color ones (needs FFmpeg)")
     parser.add_argument("--bgra", action="store_true", help="32-bit color frames (needs FFmpeg)")
     parser.add_argument("--png", action="store_true", help="PNG frames against the PNG floor (needs FFmpeg)")
+    parser.add_argument("--ffmpeg-threads", help="FFmpeg's -threads: 'default' for its own choice "
+                        "(default: 1 with --png, else its own choice)")
     parser.add_argument("--format", action="append", default=[], help="also time pellucor --format F")
     parser.add_argument("--option", action="append", default=[], help="also time pellucor with this option")
     parser.add_argument("--vector-path", action="append", default=[], choices=list(PATH_FLAGS),
@@ -244,7 +242,8 @@ def main():
                 commands["path " + path] = ([pellucor, pattern, output] + geometry, {"PELLUCOR_VECTOR_PATH": path})
             commands["floor"] = [floor, pattern, output] + geometry
             if ffmpeg and not args.no_ffmpeg:
-                threads = ["-threads", "1"] if args.png else []
+                ffmpeg_threads = args.ffmpeg_threads or ("1" if args.png else "default")
+                threads = [] if ffmpeg_threads == "default" else ["-threads", ffmpeg_threads]
                 commands["ffmpeg"] = ["ffmpeg", "-v", "error"] + threads + ["-start_number", "1", "-i", pattern,
                                       "-frames:v", str(count), "-sws_flags", "neighbor", "-f", "rawvideo",
                                       "-pix_fmt", "rgb555le", "-y", output]
