@@ -8,7 +8,10 @@
 //                          their high byte, palette entries looked up
 // Alpha and tRNS are ignored, and so are gAMA, cHRM, sRGB and iCCP: the
 // samples are taken as they are stored. Rows are stored top row first.
-// 8-bit RGB and 8-bit gray, the common frames, need no pass of their own.
+// 8-bit RGB and 8-bit gray, the common frames, need no pass of their own:
+// unless interlaced, they are packed a band of rows at a time as they are
+// decoded. Every chunk's CRC is checked, by the kernel table where it has
+// a loop for it, else by the library.
 //
 // The size is checked from the header before anything is inflated; the
 // library's limits on chunk sizes and on its cache of ancillary chunks make
