@@ -11,9 +11,9 @@
 // that every type and depth is reached; otherwise the header's size modulo
 // that, which the stage must refuse. A frame that the stage accepts must
 // have packed exactly 2 x width x height bytes that match the reference
-// formula (dithered, with --dither) on the pixels it handed over; a frame it
-// refuses must have left
-// output_buffer alone. 24-bit RLE frames are also decoded by the reference
+// formula (dithered, with --dither) on the pixels it handed over; a TGA
+// frame it refuses must have left output_buffer alone, and a PNG frame,
+// packed band by band as it is decoded, anything past its words. 24-bit RLE frames are also decoded by the reference
 // decoder, which must agree on whether the frame is complete and on every
 // pixel.
 #include <algorithm>
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (accepted) {
             pack_frame(frame, dither);
         }
-        for (std::size_t i = accepted ? PACKED_PIXEL_SIZE * video_pixel_count() : 0; i < WATCHED_OUTPUT; ++i) {
+        for (std::size_t i = PACKED_PIXEL_SIZE * video_pixel_count(); i < WATCHED_OUTPUT; ++i) {
             check(output_buffer[i] == SENTINEL);
         }
         return 0;
