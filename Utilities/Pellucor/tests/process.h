@@ -49,11 +49,21 @@ inline std::string quote(const std::string& argument)
     return quoted.append(2 * backslashes, '\\') + "\"";
 }
 
+// Runs the command with its console going to the file; its exit status, or
+// -1 where it could not be started. Wine now and then refuses to open the
+// console file, or to start a process, just after the last one ended: each
+// is tried a few times before the run counts as not started.
 inline int spawn(const std::vector<std::string>& command, const fs::path& console)
 {
+    constexpr int TRIES = 20;
+    constexpr DWORD PAUSE_MS = 50;
     SECURITY_ATTRIBUTES inherit {sizeof inherit, nullptr, TRUE};
-    const HANDLE file = CreateFileW(console.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < TRIES && file == INVALID_HANDLE_VALUE; ++i) {
+        if (i > 0) Sleep(PAUSE_MS);
+        file = CreateFileW(console.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE) return -1;
     std::string line;
     for (const std::string& argument : command) {
@@ -65,8 +75,11 @@ inline int spawn(const std::vector<std::string>& command, const fs::path& consol
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = file;
     PROCESS_INFORMATION process {};
-    const bool started =
-        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    bool started = false;
+    for (int i = 0; i < TRIES && !started; ++i) {
+        if (i > 0) Sleep(PAUSE_MS);
+        started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    }
     CloseHandle(file);
     if (!started) return -1;
     WaitForSingleObject(process.hProcess, INFINITE);
