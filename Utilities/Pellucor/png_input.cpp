@@ -213,28 +213,23 @@ struct Context {
 // take them, decoded a band of rows at a time into scratch_buffer and each
 // band packed while it is in cache. The library's status: 0 once the last
 // row is decoded.
-int decode_and_pack_bands(spng_ctx* ctx, std::size_t row_bytes, SourceFrame& frame, bool dither)
+int decode_and_pack_bands(spng_ctx* ctx, std::size_t row_bytes, const SourceFrame& frame, bool dither)
 {
     int error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
     const std::size_t height = static_cast<std::size_t>(video_height);
     const std::size_t band_rows = std::max<std::size_t>(1, BAND_BYTES / row_bytes);
-    frame.packed = false;  // for pack_rows, which packs nothing of a packed frame
     for (std::size_t first = 0; first < height && error == 0; first += band_rows) {
         const std::size_t rows = std::min(band_rows, height - first);
         for (std::size_t row = 0; row < rows && error == 0; ++row) {
-            error = spng_decode_row(ctx, scratch_buffer + row * row_bytes, row_bytes);
-            // The last row says so.
-            if (error == SPNG_EOI && first + row + 1 == height) {
-                error = 0;
-            } else if (error == 0 && first + row + 1 == height) {
-                error = SPNG_EINTERNAL;
-            }
+            // The library says SPNG_EOI for the last row, and for it alone.
+            const int status = spng_decode_row(ctx, scratch_buffer + row * row_bytes, row_bytes);
+            const int last_row_status = first + row + 1 == height ? SPNG_EOI : 0;
+            error = status == last_row_status ? 0 : status != 0 ? status : SPNG_EINTERNAL;
         }
         if (error == 0) {
             pack_rows(frame, first, rows, dither);
         }
     }
-    frame.packed = true;
     return error;
 }
 
@@ -295,11 +290,13 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     frame.pixel_size = gray ? GRAY_PIXEL_SIZE : COLOR_PIXEL_SIZE;
     frame.top_first = true;
     frame.red_first = !gray;
-    frame.packed = as_stored && ihdr.interlace_method == SPNG_INTERLACE_NONE;
+    frame.packed = false;
+    const bool banded = as_stored && ihdr.interlace_method == SPNG_INTERLACE_NONE;
     // The chunks after the image, up to IEND, too: a file cut short there
     // is damaged all the same.
-    error = frame.packed ? decode_and_pack_bands(png.ctx, size / ihdr.height, frame, dither)
-                         : spng_decode_image(png.ctx, scratch_buffer, size, SPNG_FMT_PNG, 0);
+    error = banded ? decode_and_pack_bands(png.ctx, size / ihdr.height, frame, dither)
+                   : spng_decode_image(png.ctx, scratch_buffer, size, SPNG_FMT_PNG, 0);
+    frame.packed = banded;
     if (error != 0 || (error = spng_decode_chunks(png.ctx)) != 0) {
         return invalid(error);
     }
