@@ -11,11 +11,11 @@
 // that every type and depth is reached; otherwise the header's size modulo
 // that, which the stage must refuse. A frame that the stage accepts must
 // have packed exactly 2 x width x height bytes that match the reference
-// formula (dithered, with --dither) on the pixels it handed over; a TGA
-// frame it refuses must have left output_buffer alone, and a PNG frame,
-// packed band by band as it is decoded, anything past its words. 24-bit RLE frames are also decoded by the reference
-// decoder, which must agree on whether the frame is complete and on every
-// pixel.
+// formula (dithered, with --dither) on the pixels it handed over; a frame
+// it refuses must have left output_buffer alone, except that an 8-bit RGB
+// or gray PNG frame that is not interlaced, packed band by band as it is
+// decoded, may have packed rows before its fault: never past its words. 24-bit RLE frames are also decoded by the
+// reference decoder, which must agree on whether the frame is complete and on every pixel.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -82,15 +82,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto big_endian = [&](std::size_t at) {
             return static_cast<std::uint32_t>(file[at] << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3]);
         };
+        constexpr std::size_t PNG_DEPTH = 24, PNG_COLOR_TYPE = 25, PNG_INTERLACE = 28;
         const bool sized = bytes_read >= PNG_HEADER_END;
+        const bool banded = bytes_read > PNG_INTERLACE && file[PNG_DEPTH] == 8 &&
+                            (file[PNG_COLOR_TYPE] == 0 || file[PNG_COLOR_TYPE] == 2) && file[PNG_INTERLACE] == 0;
         video_width = static_cast<std::int32_t>(sized ? big_endian(PNG_WIDTH) % MAX_WIDTH : 1);
         video_height = static_cast<std::int32_t>(sized ? big_endian(PNG_HEIGHT) % MAX_HEIGHT : 1);
         const bool accepted =
             decode_png_frame(bytes_read, bytes_read, nullptr, frame, dither).problem == InputProblem::none;
+        check(!accepted || frame.packed == banded);
         if (accepted) {
             pack_frame(frame, dither);
         }
-        for (std::size_t i = PACKED_PIXEL_SIZE * video_pixel_count(); i < WATCHED_OUTPUT; ++i) {
+        for (std::size_t i = accepted || banded ? PACKED_PIXEL_SIZE * video_pixel_count() : 0; i < WATCHED_OUTPUT;
+             ++i) {
             check(output_buffer[i] == SENTINEL);
         }
         return 0;
