@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // What the driver needs from the operating system beyond standard C: which
-// file a name or an open file is, the output file, and interruptions.
+// file a name or an open file is, folder listings, the calls beneath the
+// output file, and interruptions.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Where a file lives, whatever path names it: device and inode on POSIX; on
 // Windows the volume and the 128-bit file ID where the volume gives one (ReFS
@@ -43,28 +45,38 @@ void close_folder();
 // them is closed, so that no file opened later takes their place.
 void keep_standard_streams_open();
 
-enum class OutputOpen { ok, failed, in_use };
+// The calls beneath the output file (output_file.h), on a descriptor.
+// Opens the file at path for writing, creating it where nothing is: a link
+// to nothing is followed to its target, which is created, as the shell's >
+// does. Bounded: a name that keeps changing under it, or a loop of links,
+// fails (-1). created_path is set to the name of a file this call created.
+int open_file_for_writing(const char* path, std::string& created_path);
+// Takes an exclusive lock on the file, without waiting. True where the file
+// system has no locks.
+bool lock_file(int descriptor);
+// Where writes to the descriptor go: where it stands, or its end where every
+// write goes there (>>).
+bool write_position(int descriptor, std::int64_t& position);
+// Writes size bytes, in parts where needed; the count written, less on a
+// failed write.
+std::size_t write_file(int descriptor, const std::uint8_t* bytes, std::size_t size);
+bool close_file(int descriptor);
+void set_binary_mode(int descriptor);
+// These two may be called from the interruption handler. cut_file sets the
+// file's size. remove_open_file removes the file that the descriptor holds
+// open; true where it had to close the descriptor to do so (Windows).
+bool cut_file(int descriptor, std::int64_t size);
+bool remove_open_file(int descriptor, const char* path);
 
-// Opens the output of a run for frames of frame_bytes, without emptying it:
-// standard output itself where the path names it, by any name, so that the
-// frames go where the shell's > or >> put them; otherwise the file, created
-// where nothing is (through a link to nothing, its target). A regular file
-// is locked for the run, without waiting: in_use when another run holds it.
-// identity is the open output's. From here on a failed run or a signal
-// (SIGINT, SIGTERM, SIGHUP and the others that end a process; Ctrl-C or
-// Ctrl-Break on Windows) leaves the output as abandon_output says. A closed
-// pipe fails the write instead of ending the process.
-OutputOpen open_output(const char* path, std::size_t frame_bytes, FileIdentity& identity);
-// Empties what the run writes over: a regular file, unless it is standard
-// output, where the run writes from where the shell left it. False on failure.
-bool begin_output();
-// Writes one packed frame and counts it as whole. False on a failed write.
-bool write_frame(const std::uint8_t* frame);
-bool close_output();
-// After a failure: an output that this run created and never began is
-// removed, and one it did not create is left as it was; a begun regular file
-// is cut back to the last whole frame that this run wrote.
-void abandon_output();
+// From here on a signal that ends the process (SIGINT, SIGTERM, SIGHUP and
+// the others whose default is to end it; Ctrl-C, Ctrl-Break or closing the
+// console on Windows) calls clean_up, which makes only async-signal-safe
+// calls, and then ends the process as it would have ended. A signal ignored
+// from the start (nohup) stays ignored.
+void on_interruption(void (*clean_up)());
+// Between these two, an interruption waits: a write is not cut in two.
+void hold_interruptions();
+void release_interruptions();
 
 // The number of processors this process may run on: its affinity mask on
 // Linux, the active processors of every group on Windows, else what the

@@ -2,18 +2,20 @@
 # SPDX-License-Identifier: MIT
 """Checks the docs against the code: the manual page renders without
 warnings; every option, word format and exit status is in both the manual
-page and the help text (taken from main.cpp, so that a cross build checks it
-too) and every format and status in the README; every failure message of
-main.cpp is in the manual page's EXIT STATUS; the README's links resolve.
+page and the help text (taken from the driver's sources, so that a cross
+build checks it too) and every format and status in the README; every
+failure message of the driver is in the manual page's EXIT STATUS; the
+README's links resolve.
 
-    docs_test.py GROFF README.md pellucor.1 main.cpp word_format.h
+    docs_test.py GROFF README.md pellucor.1 word_format.h SOURCE...
 """
 import os
 import re
 import subprocess
 import sys
 
-groff, readme_path, man_path, main_path, formats_path = sys.argv[1:6]
+groff, readme_path, man_path, formats_path = sys.argv[1:5]
+source_paths = sys.argv[5:]
 failures = []
 
 render = subprocess.run([groff, "-man", "-Tutf8", "-ww", "-rHY=0", "-P-cbou", man_path],
@@ -29,7 +31,7 @@ def section(name):
     return " ".join(re.sub(r"-\n\s+", "-", match.group(1)).split()) if match else ""
 
 
-source = open(main_path).read()
+source = "\n".join(open(path).read() for path in source_paths)
 
 
 def help_lines(array):
@@ -42,7 +44,7 @@ readme = open(readme_path).read()
 
 options = set(re.findall(r'\{"(--?[a-z-]+)"', source)) | set(re.findall(r'_OPTION = "(--[a-z-]+)"', source))
 if len(options) < 6:
-    failures.append(f"main.cpp: found only the options {sorted(options)}")
+    failures.append(f"driver sources: found only the options {sorted(options)}")
 for option in sorted(options):
     if not re.search(rf"(^|[ ,]){re.escape(option)}\b", help_text, re.MULTILINE):
         failures.append(f"help text: no line for option {option}")

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+// The command line: the options before the six arguments, the numbers, the
+// help and the version.
+#pragma once
+
+#include <cstdint>
+
+// What the command line asks for.
+struct Run {
+    const char* pattern;
+    const char* output_path;
+    char conversion;
+    std::int32_t first_frame, last_frame;
+    bool honor_origin;
+    bool dither;
+    unsigned threads;
+};
+
+// Reads the command line: prints the banner, answers --help and --version,
+// sets the geometry and the word formats and reserves this thread's frame
+// store, and fails with status 1 on anything it refuses.
+Run read_command_line(int argc, char** argv);

@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: MIT
+// The frame loop. For each frame number from FIRST to LAST, the pattern is
+// expanded, the file read in one read, told PNG or TGA by its signature,
+// checked against the run's geometry, brought into the packers' layout and
+// packed; its line says "Frame N ... ", then "Uncompressing ... " for an RLE
+// frame and "Grayscale ... " for a gray one, then "OK" once its words are
+// written, or the line that says why it was refused.
+#include "frame_loop.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "console.h"
+#include "frame_input.h"
+#include "frame_names.h"
+#include "frame_store.h"
+#include "output_file.h"
+#include "pixel_pack.h"
+#include "png_input.h"
+
+namespace {
+
+// Reads the whole frame file, or its first input_buffer_size bytes, into
+// input_buffer in one read. False on a read error, or a read short of what
+// the file holds.
+bool read_frame_file(std::FILE* file, const FileIdentity& identity, std::size_t& bytes_read)
+{
+    // Unbuffered, as the read goes to input_buffer anyway: no buffer to set up.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    bytes_read = std::fread(input_buffer, 1, input_buffer_size, file);
+    const bool short_read = identity.regular && bytes_read < identity.size && bytes_read < input_buffer_size;
+    return !std::ferror(file) && !short_read;
+}
+
+void refuse(FrameOutcome& outcome, int status, const char* format, ...) PELLUCOR_PRINTF(3, 4);
+
+void refuse(FrameOutcome& outcome, int status, const char* format, ...)
+{
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
+    outcome.failure.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    std::vsnprintf(outcome.failure.data(), outcome.failure.size() + 1, format, again);
+    va_end(again);
+    va_end(arguments);
+    outcome.status = status;
+}
+
+// The line that says what is wrong with a frame.
+void refuse_frame(FrameOutcome& outcome, const Run& run, const FrameCheck& check)
+{
+    const char* pattern = run.pattern;
+    switch (check.problem) {
+    case InputProblem::wrong_size:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is %ux%u, not %dx%d\n", pattern, check.width,
+                      check.height, video_width, video_height);
+    case InputProblem::color_depth:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit color pixels\n", pattern, check.value);
+    case InputProblem::gray_depth:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit gray pixels\n", pattern, check.value);
+    case InputProblem::index_depth:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has %u-bit color-map indices\n", pattern, check.value);
+    case InputProblem::no_color_map:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has no color map\n", pattern);
+    case InputProblem::map_entry_size:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has a color map of %u-bit entries\n", pattern,
+                      check.value);
+    case InputProblem::index_outside_map:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has color index %u outside its color map\n", pattern,
+                      check.value);
+    case InputProblem::invalid_png:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a valid PNG: %s\n", pattern, check.reason);
+    case InputProblem::no_png_reader:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a PNG, which this build cannot read\n", pattern);
+    default:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
+    }
+}
+
+}  // namespace
+
+FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int32_t frame)
+{
+    FrameOutcome outcome;
+    char filename[FILENAME_SIZE];
+    if (!expand_filename(filename, run.pattern, run.conversion, frame)) {
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+        return outcome;
+    }
+    std::FILE* input = std::fopen(filename, "rb");
+    if (input == nullptr) {
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
+        return outcome;
+    }
+    // The output may have come into being, or been swapped in, under a
+    // frame's name since the check.
+    FileIdentity input_identity {};
+    if (!identity_of_stream(input, input_identity)) {
+        std::fclose(input);
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+        return outcome;
+    }
+    if (same_file(input_identity, output)) {
+        std::fclose(input);
+        refuse(outcome, EXIT_BAD_ARGUMENTS, "Output file %s would overwrite input frame %d\n", run.output_path,
+               static_cast<int>(frame));
+        return outcome;
+    }
+    std::size_t bytes_read = 0;
+    const bool read = read_frame_file(input, input_identity, bytes_read);
+    // A PNG is told by its signature, whatever its name; a PNG longer than
+    // input_buffer is read on from the file, still open.
+    SourceFrame source {};
+    FrameCheck check {};
+    const bool png = read && is_png(bytes_read);
+    if (png) {
+        check = decode_png_frame(bytes_read, input_identity.size, input, source, run.dither);
+    }
+    if (std::fclose(input) != 0 || !read) {
+        refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
+        return outcome;
+    }
+    if (!png) {
+        TgaHeader header {};
+        if (!read_tga_header(bytes_read, header)) {
+            refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);
+            return outcome;
+        }
+        outcome.compressed = is_compressed(header);
+        check = decode_frame(header, bytes_read, run.honor_origin, source);
+    }
+    if (check.problem != InputProblem::none) {
+        refuse_frame(outcome, run, check);
+        return outcome;
+    }
+    outcome.gray = source.kind == FrameKind::gray;
+    pack_frame(source, run.dither);
+    return outcome;
+}
+
+bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, const std::uint8_t* words)
+{
+    say("Frame %d ... ", static_cast<int>(frame));
+    if (outcome.compressed) {
+        say("Uncompressing ... ");
+    }
+    if (outcome.status != EXIT_SUCCESS) {
+        return false;
+    }
+    if (outcome.gray) {
+        say("Grayscale ... ");
+    }
+    if (frame == run.first_frame && !begin_output()) {
+        refuse(outcome, EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+        return false;
+    }
+    if (!write_frame(words)) {
+        refuse(outcome, EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
+        return false;
+    }
+    say("OK\n");
+    return true;
+}
+
+void fail_with(const FrameOutcome& outcome)
+{
+    fail(outcome.status, "%s", outcome.failure.c_str());
+}
+
+void convert_frames(const Run& run, const FileIdentity& output)
+{
+    // 64-bit, so that a last frame of INT32_MAX still ends the loop.
+    for (std::int64_t frame = run.first_frame; frame <= run.last_frame; ++frame) {
+        FrameOutcome outcome = convert_frame(run, output, static_cast<std::int32_t>(frame));
+        if (!show_and_write(run, static_cast<std::int32_t>(frame), outcome, output_buffer)) {
+            fail_with(outcome);
+        }
+    }
+}
+
+void finish(const Run& run)
+{
+    if (run.first_frame > run.last_frame && !begin_output()) {
+        fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+    }
+    if (!close_output()) {
+        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
+    }
+    say("Done.\n");
+}
