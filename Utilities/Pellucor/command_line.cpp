@@ -28,6 +28,7 @@ constexpr int ARGUMENTS = 6;
 enum Argument { PATTERN, OUTPUT_PATH, FIRST_FRAME, LAST_FRAME, WIDTH, HEIGHT };
 
 constexpr const char* BANNER = "Pellucor v1.00\n";
+constexpr const char* HELP_HINT = "Try 'pellucor --help'";
 constexpr const char* USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                               "<video width> <video height>";
 
@@ -39,6 +40,7 @@ struct Options {
     bool help = false, version = false;
     bool honor_origin = false;
     bool dither = false;
+    bool quiet = false;
     unsigned threads = 0;  // 0: as many as the process has processors
 };
 
@@ -63,7 +65,8 @@ struct FlagOption {
 constexpr FlagOption FLAG_OPTIONS[] = {{"--help", &Options::help},
                                        {"--version", &Options::version},
                                        {"--honor-origin", &Options::honor_origin},
-                                       {"--dither", &Options::dither}};
+                                       {"--dither", &Options::dither},
+                                       {"--quiet", &Options::quiet}};
 
 constexpr const char* OPTION_HELP[] = {
     "  --format F        word format F for every frame",
@@ -72,6 +75,7 @@ constexpr const char* OPTION_HELP[] = {
     "  --honor-origin    take each TGA frame's rows and columns in the order its header says",
     "  --dither          dither with an 8 x 8 ordered (Bayer) matrix instead of cutting the low bits",
     "  --threads N       convert frames on N threads (1 to 64; every processor the run may use unless told)",
+    "  --quiet           no banner and no line a frame: only failures and \"Done.\"",
     "  --                end of the options",
     "  --help, -h        this text",
     "  --version         the vector path in use and the frames this build reads",
@@ -236,7 +240,10 @@ Run read_command_line(int argc, char** argv)
     if (arguments != nullptr) {
         choose_console(arguments[OUTPUT_PATH]);
     }
-    say("%s", BANNER);
+    set_quiet(options.quiet);
+    if (!options.quiet) {
+        say("%s", BANNER);
+    }
     if (options.problem != nullptr) {
         say(options.problem, options.problem_text);
     } else if (options.help || options.version) {
@@ -244,7 +251,9 @@ Run read_command_line(int argc, char** argv)
         std::exit(EXIT_SUCCESS);
     }
     if (arguments == nullptr) {
-        fail(EXIT_BAD_ARGUMENTS, "%s\n", USAGE);
+        say("%s\n", USAGE);
+        note_line(HELP_HINT);
+        end_run(EXIT_BAD_ARGUMENTS);
     }
     Run run {};
     run.pattern = arguments[PATTERN];

@@ -29,6 +29,8 @@ bool begin_output();
 // Writes one packed frame and counts it as whole. False on a failed write.
 bool write_frame(const std::uint8_t* frame);
 bool close_output();
+// The bytes this run has written whole.
+std::uint64_t output_bytes_written();
 // After a failure: an output that this run created and never began is
 // removed, and one it did not create is left as it was; a begun regular file
 // is cut back to the last whole frame that this run wrote.
