@@ -126,7 +126,10 @@ int plv_check_memory(const uint8_t* file, size_t size, uint8_t* frame, size_t fr
             return r->status = PLV_OK;
         }
         if (!p.index_trusted) {
-            if (tagged) return refuse(r, PLV_ERR_CORRUPT, PLV_FAULT_INDEX);
+            /* Room for the whole index and trailer: not a cut. */
+            const uint64_t end = p.offset + p.last_payload +
+                                 (RECORD_ALIGN - p.last_payload % RECORD_ALIGN) % RECORD_ALIGN + TRAILER_SIZE;
+            if (tagged || size >= end) return refuse(r, PLV_ERR_CORRUPT, PLV_FAULT_INDEX);
             r->cut_short = 1;
             return r->status = PLV_OK;
         }

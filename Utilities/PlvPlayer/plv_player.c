@@ -476,7 +476,7 @@ int plv_next_frame(plv_player* p)
 #if PLV_CHECKS
         if (p->strict && get16(r + R_RESERVED) != 0) return stop(p, FAULT(p, PLV_FAULT_RESERVED));
 #endif
-        if (type == PLV_INDEX) return PLV_END;
+        if (type == PLV_INDEX) return stop(p, PLV_END);
         if (type >= FIRST_NON_FRAME) {
             /* Not a frame: passed over by its size (its CRC checked in a
              * checking build). */
