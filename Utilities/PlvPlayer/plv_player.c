@@ -373,7 +373,7 @@ static int decode(plv_player* p, uint32_t type, uint32_t size, uint32_t expected
                 if (p->skip_map != NULL) mark_pixels(p->skip_map, pos, left, 1);
 #endif
                 pos += left;
-                slot = (uint32_t)(((uint64_t)slot + left) % ring_words);
+                slot = (slot + left) % ring_words;
                 column = (column + left) % width;
                 left = 0;
                 continue;
@@ -404,17 +404,10 @@ static int decode(plv_player* p, uint32_t type, uint32_t size, uint32_t expected
         if (p->paint != NULL && piece > width - column) piece = width - column;
         to = ring + WORD_BYTES * slot;
         if (op == OP_LITERAL) {
-            const size_t at_hand = fill(p);
-            if (payload < WORD_BYTES) return FAULT(p, PLV_FAULT_SHORT);
+            /* Words split between two reads are joined by pull. */
             if (piece > payload / WORD_BYTES) piece = payload / WORD_BYTES;
-            if (at_hand >= WORD_BYTES) {
-                if (piece > at_hand / WORD_BYTES) piece = (uint32_t)(at_hand / WORD_BYTES);
-                status = pull(p, to, WORD_BYTES * piece, running);
-            } else {
-                /* A word split between two reads. */
-                piece = 1;
-                status = pull(p, to, WORD_BYTES, running);
-            }
+            if (piece == 0) return FAULT(p, PLV_FAULT_SHORT);
+            status = pull(p, to, WORD_BYTES * piece, running);
             if (status != PLV_OK) return status;
             payload -= WORD_BYTES * piece;
         } else if (op == OP_REPEAT) {
@@ -461,7 +454,7 @@ int plv_next_frame(plv_player* p)
     if (p->stopped != 0) return p->stopped;
     if (p->ring == NULL) return PLV_ERR_ARGUMENT;
     for (;;) {
-        uint32_t type, format, size, crc = 0;
+        uint32_t type, format, size;
         int status;
         p->last_offset = p->offset;
         if (fill(p) == 0) return PLV_END;
@@ -481,6 +474,7 @@ int plv_next_frame(plv_player* p)
             /* Not a frame: passed over by its size (its CRC checked in a
              * checking build). */
 #if PLV_CHECKS
+            uint32_t crc = 0;
             if (p->strict && format != 0) return stop(p, FAULT(p, PLV_FAULT_FORMAT));
             status = pull(p, NULL, size, p->strict ? &crc : NULL);
             if (status == PLV_OK && p->strict && p->check_crc && crc != get32(r + R_CRC)) status = PLV_ERR_CRC;
