@@ -303,6 +303,12 @@ const RandomRow random_rows[] = {
     {"profile 1 copies skipped pixels", 8, 19, 13, 65535, 1, 16, 5},
 };
 
+// Test names and messages show a row by its name.
+void PrintTo(const RandomRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class RandomVideo : public ::testing::TestWithParam<RandomRow> {};
 
 TEST_P(RandomVideo, EveryOutputAndChunkingPaintsThePictures)
@@ -666,6 +672,12 @@ const CorruptRow corrupt_rows[] = {
      {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
 };
 
+// Test names and messages show a row by its name.
+void PrintTo(const CorruptRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class Corrupt : public ::testing::TestWithParam<CorruptRow> {};
 
 TEST_P(Corrupt, PlayerAndCheckSayWhatIsWrong)
@@ -763,6 +775,12 @@ const SeekRow seek_rows[] = {
     {"frame buffer from a stream", Output::frame_buffer, {7}},
     {"ring from a stream", Output::ring, {1, 100}},
 };
+
+// Test names and messages show a row by its name.
+void PrintTo(const SeekRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class Seek : public ::testing::TestWithParam<SeekRow> {};
 
