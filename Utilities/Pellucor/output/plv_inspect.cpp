@@ -31,12 +31,6 @@ namespace {
 
 constexpr const char* INSPECTION_USAGE =
     "Usage: pellucor --info FILE, or pellucor --to-png [--format F] FILE PATTERN [WIDTH HEIGHT]\n";
-constexpr const char* FORMAT_OPTION = "--format";
-constexpr int RGB_CHANNELS = 3;
-constexpr unsigned FIVE_BIT_MASK = 0x1F;
-constexpr unsigned GREEN_SHIFT = FIELD_BITS;
-constexpr unsigned BYTE_BITS = 8;
-constexpr std::uint32_t FIRST_PNG_NUMBER = 1;
 constexpr std::size_t WORD_SIZE = 2;
 
 [[noreturn]] void refuse_usage()
@@ -147,6 +141,15 @@ int show_info(const char* path)
     return EXIT_SUCCESS;
 }
 
+#ifdef PELLUCOR_PNG
+
+constexpr const char* FORMAT_OPTION = "--format";
+constexpr int RGB_CHANNELS = 3;
+constexpr unsigned FIVE_BIT_MASK = 0x1F;
+constexpr unsigned GREEN_SHIFT = FIELD_BITS;
+constexpr unsigned BYTE_BITS = 8;
+constexpr std::uint32_t FIRST_PNG_NUMBER = 1;
+
 // Reads WIDTH or HEIGHT: digits alone, 1 to 65535; 0 where it is none.
 std::uint32_t read_size(const char* text)
 {
@@ -157,8 +160,6 @@ std::uint32_t read_size(const char* text)
     }
     return value;
 }
-
-#ifdef PELLUCOR_PNG
 
 // Writes one picture of 16-bit words in format as an 8-bit RGB PNG file.
 void write_png(const char* name, const std::uint8_t* words, const WordFormat& format, std::uint32_t width,
