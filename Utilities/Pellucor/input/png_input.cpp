@@ -292,6 +292,12 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     frame.red_first = !gray;
     frame.packed = false;
     const bool banded = as_stored && ihdr.interlace_method == SPNG_INTERLACE_NONE;
+    // The library sets the bits of each pass of an interlaced image of 1-, 2-
+    // or 4-bit samples into bytes that earlier passes share: those bytes
+    // start clear, or the last frame's pixels show through.
+    if (ihdr.interlace_method != SPNG_INTERLACE_NONE && ihdr.bit_depth < BITS_PER_BYTE) {
+        std::memset(scratch_buffer, 0, size);
+    }
     // The chunks after the image, up to IEND, too: a file cut short there
     // is damaged all the same.
     error = banded ? decode_and_pack_bands(png.ctx, size / ihdr.height, frame, dither)

@@ -430,14 +430,23 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
         {"palette 2", {SPNG_COLOR_TYPE_INDEXED, 2, {0, 1, 2, 3, 1, 0}, false, four}, words_of({0, 1, 2, 3, 1, 0})},
         {"palette 1", {SPNG_COLOR_TYPE_INDEXED, 1, {0, 1, 1, 0, 0, 1}, false, two}, words_of({0, 1, 1, 0, 0, 1})},
     };
+    // The work area holds whatever the last frame left there: clear bits or
+    // set bits.
+    struct Pass {
+        bool interlaced;
+        std::uint8_t left_over;
+    };
+    constexpr Pass PASSES[] = {{false, 0xFF}, {true, 0x00}, {true, 0xFF}};
     for (const Case& c : cases) {
-        for (const bool interlaced : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : ""));
+        for (const auto& [interlaced, left_over] : PASSES) {
+            SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : "") + ", after " +
+                         std::to_string(left_over));
             PngParts parts = c.png;
             parts.interlaced = interlaced;
             const Bytes file = png_file(parts);
             ASSERT_FALSE(file.empty());
             load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
+            std::memset(scratch_buffer, left_over, scratch_buffer_size);
             ASSERT_TRUE(is_png(file.size()));
             SourceFrame frame {};
             const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame, false);
