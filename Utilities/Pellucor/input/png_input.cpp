@@ -10,8 +10,7 @@
 // samples are taken as they are stored. Rows are stored top row first.
 // 8-bit RGB and 8-bit gray, the common frames, need no pass of their own:
 // unless interlaced, they are packed a band of rows at a time as they are
-// decoded. Every chunk's CRC is checked, by the kernel table where it has
-// a loop for it, else by the library.
+// decoded. Every chunk's CRC and the image data's Adler-32 are checked.
 //
 // The size is checked from the header before anything is inflated; the
 // library's limits on chunk sizes and on its cache of ancillary chunks make
@@ -26,7 +25,6 @@
 #include <spng.h>
 
 #include "pixel_pack.h"
-#include "vector_path.h"
 #endif
 
 namespace {
@@ -172,40 +170,11 @@ bool file_has_end(bool whole, std::size_t bytes_read, std::size_t file_size, std
            std::fread(bytes, 1, tail, file) == tail && has_end(bytes, tail);
 }
 
-std::uint32_t big_endian_32(const std::uint8_t* at)
-{
-    return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
-           static_cast<std::uint32_t>(at[2]) << 8 | at[3];
-}
-
-// True where every chunk of the file, from the signature to IEND, is whole
-// and has the CRC it says, by the kernel table's CRC. The library then need
-// not work out the CRCs again, one table lookup a byte.
-bool chunks_sound(const std::uint8_t* file, std::size_t size, ChunkCrc crc)
-{
-    constexpr std::size_t LENGTH = 4, TYPE = 4, CRC = 4;
-    std::size_t at = sizeof PNG_SIGNATURE;
-    while (size - at >= LENGTH + TYPE + CRC) {
-        const std::size_t length = big_endian_32(file + at);
-        if (length > size - at - (LENGTH + TYPE + CRC)) {
-            return false;
-        }
-        const std::uint8_t* type = file + at + LENGTH;
-        if (crc(type, TYPE + length) != big_endian_32(type + TYPE + length)) {
-            return false;
-        }
-        if (std::memcmp(type, "IEND", TYPE) == 0) {
-            return true;
-        }
-        at += LENGTH + TYPE + length + CRC;
-    }
-    return false;
-}
-
-// zlib's Adler-32 of the image data is not checked: every chunk's CRC is,
-// and it covers the same bytes. That saves about 7% of a 1080p frame.
+// zlib checks the Adler-32 of the image data as it inflates: a chunk CRC
+// made right again over damaged data (a tool that rewrites chunks) passes
+// every other check.
 struct Context {
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);
+    spng_ctx* ctx = spng_ctx_new(0);
     ~Context() { spng_ctx_free(ctx); }
 };
 
@@ -246,13 +215,6 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     // The whole file was read when it fits input_buffer; a longer one is
     // read by the library from the file itself.
     const bool whole = bytes_read >= file_size && bytes_read < input_buffer_size;
-    // Where the kernel table's CRC has found every chunk sound, the library
-    // is told to take them as they are; else it checks each one itself and
-    // says what is wrong, as ever.
-    const ChunkCrc crc = kernels().chunk_crc;
-    if (error == 0 && whole && crc != nullptr && chunks_sound(input_buffer, bytes_read, crc)) {
-        error = spng_set_crc_action(png.ctx, SPNG_CRC_USE, SPNG_CRC_USE);
-    }
     if (error == 0) {
         error = whole ? spng_set_png_buffer(png.ctx, input_buffer, bytes_read)
                       : (std::fseek(file, 0, SEEK_SET) == 0 ? spng_set_png_file(png.ctx, file) : SPNG_EIO);

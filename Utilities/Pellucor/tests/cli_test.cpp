@@ -825,6 +825,14 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
                                                         return png;
                                                     }()}, {3, good}},
          false, std::string("Input file %P is not a valid PNG: ") + spng_strerror(SPNG_ECHUNK_CRC) + "\n"},
+        {"PNG with its Adler-32 damaged, chunk CRC made right", {{1, good}, {2, with_idat_byte_flipped(png_file({SPNG_COLOR_TYPE_TRUECOLOR, 8, picture_samples(8, false, false)}), 1, 0x01)}, {3, good}},
+         false, "Input file %P is not a valid PNG: "},
+        {"PNG of stored rows with a sample damaged, chunk CRC made right", {{1, good}, {2, with_idat_byte_flipped(png_file({SPNG_COLOR_TYPE_GRAYSCALE, 16, picture_samples(16, false, true), true, {}, {}, PICTURE_WIDTH, PICTURE_HEIGHT, 0}), 5, 0x80)}, {3, good}},
+         false, "Input file %P is not a valid PNG: "},
+        {"PNG taller than the video", {{1, good}, {2, png_file({SPNG_COLOR_TYPE_INDEXED, 8, {0, 1, 2, 3, 4, 5, 0, 1, 2}, false, PICTURE, {}, 3, 3})}, {3, good}},
+         false, "Input file %P is 3x3, not 3x2\n"},
+        {"PNG shorter than the video", {{1, good}, {2, png_file({SPNG_COLOR_TYPE_TRUECOLOR, 8, std::vector<unsigned>(9, 7), false, {}, {}, 3, 1})}, {3, good}},
+         false, "Input file %P is 3x1, not 3x2\n"},
 #else
         {"PNG in a build without libspng",
          {{1, good}, {2, Bytes {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0}}, {3, good}},

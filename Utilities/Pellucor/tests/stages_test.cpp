@@ -455,6 +455,23 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
                       c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
             pack_frame(frame);
             EXPECT_EQ(packed(6), c.words);
+            // The same kind of PNG with its zlib checksum damaged, and
+            // taller and shorter than the run's frames: each refused.
+            const Bytes damaged = with_idat_byte_flipped(file, 1, 0x01);
+            load(damaged, PICTURE_WIDTH, PICTURE_HEIGHT);
+            EXPECT_EQ(decode_png_frame(damaged.size(), damaged.size(), nullptr, frame, false).problem,
+                      InputProblem::invalid_png);
+            const std::size_t row_samples = c.png.samples.size() / PICTURE_HEIGHT;
+            for (const int height : {PICTURE_HEIGHT + 1, PICTURE_HEIGHT - 1}) {
+                SCOPED_TRACE(height);
+                parts.height = height;
+                parts.samples.resize(row_samples * static_cast<std::size_t>(height), 1);
+                const Bytes other = png_file(parts);
+                load(other, PICTURE_WIDTH, PICTURE_HEIGHT);
+                const FrameCheck size_check = decode_png_frame(other.size(), other.size(), nullptr, frame, false);
+                EXPECT_EQ(size_check.problem, InputProblem::wrong_size);
+                EXPECT_EQ(size_check.height, static_cast<unsigned>(height));
+            }
         }
     }
 }
