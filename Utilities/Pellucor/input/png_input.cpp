@@ -18,6 +18,7 @@
 #include "png_input.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -141,33 +142,38 @@ bool convert_rows(const spng_ihdr& ihdr, const spng_plte& palette, const std::ui
 
 // The last chunk of every PNG, always the same 12 bytes: length 0, IEND,
 // its CRC. The library reads the chunks after the image but not IEND's CRC,
-// so a file cut short there is caught here. A few bytes after it (some
-// encoders pad files) are let be.
+// so a file cut short there is caught here.
 constexpr std::uint8_t IEND_CHUNK[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-constexpr std::size_t TAIL_BYTES = 64;
+constexpr std::size_t CHUNK_LENGTH = 4, CHUNK_TYPE = 4, CHUNK_CRC = 4;
 
-bool has_end(const std::uint8_t* tail, std::size_t size)
+std::uint64_t big_endian_32(const std::uint8_t* at)
 {
-    for (std::size_t at = 0; at + sizeof IEND_CHUNK <= size; ++at) {
-        if (std::memcmp(tail + at, IEND_CHUNK, sizeof IEND_CHUNK) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return std::uint64_t {at[0]} << 24 | std::uint64_t {at[1]} << 16 | std::uint64_t {at[2]} << 8 | at[3];
 }
 
-// Whether the file ends with its IEND chunk: from input_buffer, or from the
-// file where it was longer than the read.
+// Whether the file holds the whole of its IEND chunk: the chunks are walked
+// by their lengths from the signature, in input_buffer, or in the file where
+// it was longer than the read. Whatever follows IEND is let be, as other
+// readers let it be.
 bool file_has_end(bool whole, std::size_t bytes_read, std::size_t file_size, std::FILE* file)
 {
-    if (whole) {
-        const std::size_t tail = std::min(bytes_read, TAIL_BYTES);
-        return has_end(input_buffer + bytes_read - tail, tail);
+    const std::uint64_t size = whole ? bytes_read : file_size;
+    std::uint64_t at = sizeof PNG_SIGNATURE;
+    std::uint8_t chunk[sizeof IEND_CHUNK];
+    while (at <= size && size - at >= sizeof chunk) {
+        if (whole) {
+            std::memcpy(chunk, input_buffer + at, sizeof chunk);
+        } else if (at > static_cast<std::uint64_t>(LONG_MAX) ||
+                   std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
+                   std::fread(chunk, 1, sizeof chunk, file) != sizeof chunk) {
+            return false;
+        }
+        if (std::memcmp(chunk + CHUNK_LENGTH, IEND_CHUNK + CHUNK_LENGTH, CHUNK_TYPE) == 0) {
+            return std::memcmp(chunk, IEND_CHUNK, sizeof chunk) == 0;
+        }
+        at += CHUNK_LENGTH + CHUNK_TYPE + big_endian_32(chunk) + CHUNK_CRC;
     }
-    std::uint8_t bytes[TAIL_BYTES];
-    const std::size_t tail = std::min(file_size, TAIL_BYTES);
-    return std::fseek(file, static_cast<long>(file_size - tail), SEEK_SET) == 0 &&
-           std::fread(bytes, 1, tail, file) == tail && has_end(bytes, tail);
+    return false;
 }
 
 // zlib checks the Adler-32 of the image data as it inflates: a chunk CRC

@@ -204,6 +204,22 @@ Bytes concat(std::initializer_list<Bytes> parts)
     return all;
 }
 
+// A file's first bytes, then bytes enough for any TGA header.
+Bytes with_tail(Bytes head)
+{
+    head.resize(head.size() + 64, 0);
+    return head;
+}
+Bytes text(const std::string& line)
+{
+    return Bytes(line.begin(), line.end());
+}
+Bytes with_map_type(Bytes tga, std::uint8_t map_type)
+{
+    tga[1] = map_type;
+    return tga;
+}
+
 // Every kind of frame in one run, each with its messages: RLE types say
 // "Uncompressing ... " first, gray ones "Grayscale ... ". A frame whose
 // header says top row first comes out upside down unless --honor-origin.
@@ -222,22 +238,28 @@ TEST_F(Cli, MixedSequenceConverts)
     frame(6, tga_file({9, 8, one_pixel_packets(map_indices, 1), 0, {}, 0, 6, 24, bgr}));
     frame(7, tga_file({1, 8, map_indices, 0, {'i', 'd'}, 0, 6, 24, bgr}));
     frame(8, tga_file({2, 24, bgr, 0x20}));  // top row first, as FFmpeg writes
+    // A color-map type that no TGA has, in a frame that is read all the same.
+    frame(9, with_map_type(color_tga(PICTURE, 3, 2), 7));
 #ifdef PELLUCOR_PNG
-    // PNG frames, told by their signature whatever their name.
-    frame(9, png_file({SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, picture_samples(8, true, false)}));
-    frame(10, png_file({SPNG_COLOR_TYPE_GRAYSCALE, 16, picture_samples(16, false, true), true}));
-    const std::string png_lines = frame_line(9, "OK\n") + frame_line(10, "Grayscale ... OK\n");
-    const Bytes png_words = concat({PICTURE_WORDS, GRAY_WORDS});
-    const std::string last = "10";
+    // PNG frames, told by their signature whatever their name; bytes after
+    // the last chunk are let be.
+    frame(10, png_file({SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, picture_samples(8, true, false)}));
+    frame(11, png_file({SPNG_COLOR_TYPE_GRAYSCALE, 16, picture_samples(16, false, true), true}));
+    frame(12, concat({png_file({SPNG_COLOR_TYPE_TRUECOLOR, 8, picture_samples(8, false, false)}), Bytes(100, 0x55)}));
+    const std::string png_lines =
+        frame_line(10, "OK\n") + frame_line(11, "Grayscale ... OK\n") + frame_line(12, "OK\n");
+    const Bytes png_words = concat({PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS});
+    const std::string last = "12";
 #else
     const std::string png_lines;
     const Bytes png_words;
-    const std::string last = "8";
+    const std::string last = "9";
 #endif
-    const std::string lines =
-        BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") + frame_line(3, "Grayscale ... OK\n") +
-        frame_line(4, "OK\n") + frame_line(5, "Uncompressing ... Grayscale ... OK\n") +
-        frame_line(6, "Uncompressing ... OK\n") + frame_line(7, "OK\n") + frame_line(8, "OK\n") + png_lines + "Done.\n";
+    const std::string lines = BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") +
+                              frame_line(3, "Grayscale ... OK\n") + frame_line(4, "OK\n") +
+                              frame_line(5, "Uncompressing ... Grayscale ... OK\n") +
+                              frame_line(6, "Uncompressing ... OK\n") + frame_line(7, "OK\n") + frame_line(8, "OK\n") +
+                              frame_line(9, "OK\n") + png_lines + "Done.\n";
     const Bytes first_seven =
         concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, PICTURE_WORDS});
     // Standard error: once, at the first frame read upside down, a hint;
@@ -259,7 +281,8 @@ TEST_F(Cli, MixedSequenceConverts)
             EXPECT_EQ(quiet ? r.errors : without_summary(r.errors), notes);
             EXPECT_EQ(r.errors.find(summary), quiet ? std::string::npos : notes.size()) << r.errors;
             EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(read(out), concat({first_seven, honor ? PICTURE_WORDS : flipped_words, png_words}));
+            EXPECT_EQ(read(out),
+                      concat({first_seven, honor ? PICTURE_WORDS : flipped_words, PICTURE_WORDS, png_words}));
         }
     }
 }
@@ -809,6 +832,36 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
          false, "Uncompressing ... Input file %P has color index 7 outside its color map\n"},
         {"map past the end", {{1, good}, {2, tga_file({1, 8, {}, 0, {}, 0, 300, 24, Bytes(6, 9)})}, {3, good}}, false,
          short_file},
+        {"JPEG", {{1, good}, {2, with_tail({0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F', 0, 1})}, {3, good}}, false,
+         "Input file %P is a JPEG image, not a TGA or PNG frame\n"},
+        {"BMP", {{1, good}, {2, with_tail({'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0})}, {3, good}},
+         false, "Input file %P is a BMP image, not a TGA or PNG frame\n"},
+        {"GIF", {{1, good}, {2, with_tail({'G', 'I', 'F', '8', '9', 'a', 3, 0, 2, 0, 0x80})}, {3, good}}, false,
+         "Input file %P is a GIF image, not a TGA or PNG frame\n"},
+        {"WebP", {{1, good}, {2, with_tail({'R', 'I', 'F', 'F', 60, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'})}, {3, good}},
+         false, "Input file %P is a WebP image, not a TGA or PNG frame\n"},
+        {"TIFF, Intel order", {{1, good}, {2, with_tail({'I', 'I', 42, 0, 8, 0, 0, 0})}, {3, good}}, false,
+         "Input file %P is a TIFF image, not a TGA or PNG frame\n"},
+        {"TIFF, Motorola order", {{1, good}, {2, with_tail({'M', 'M', 0, 42, 0, 0, 0, 8})}, {3, good}}, false,
+         "Input file %P is a TIFF image, not a TGA or PNG frame\n"},
+        {"QOI", {{1, good}, {2, with_tail({'q', 'o', 'i', 'f', 0, 0, 0, 3, 0, 0, 0, 2, 3, 0})}, {3, good}}, false,
+         "Input file %P is a QOI image, not a TGA or PNG frame\n"},
+        {"text", {{1, good}, {2, text("P3\n3 2\n255\n255 0 0  0 255 0  0 0 255\n")}, {3, good}}, false,
+         "Input file %P is a text file, not a TGA or PNG frame\n"},
+        {"short text", {{1, good}, {2, text("hi")}, {3, good}}, false,
+         "Input file %P is a text file, not a TGA or PNG frame\n"},
+        {"color-map type 7, refused as a TGA too", {{1, good}, {2, with_map_type(tga_file({10, 8, Bytes(6, 1)}), 7)}, {3, good}},
+         false, "Input file %P is not a TGA or PNG frame\n"},
+        {"color-map type 7, too short for a header", {{1, good}, {2, {0, 7, 2, 0}}, {3, good}}, false,
+         "Input file %P is not a TGA or PNG frame\n"},
+        {"TGA type 32", {{1, good}, {2, tga_file({32, 24, Bytes(18, 9)})}, {3, good}}, false,
+         "Input file %P has TGA image type 32, which is not supported\n"},
+        {"TGA type 33, 8-bit indices", {{1, good}, {2, tga_file({33, 8, Bytes(6, 0), 0, {}, 0, 1, 24, {1, 2, 3}})}, {3, good}}, false,
+         "Input file %P has TGA image type 33, which is not supported\n"},
+        {"rows interleaved two ways", {{1, good}, {2, tga_file({2, 24, Bytes(18, 9), 0x40})}, {3, good}}, false,
+         "Input file %P has interleaved rows, which are not supported\n"},
+        {"rows interleaved four ways, RLE", {{1, good}, {2, tga_file({10, 24, {0x85, 1, 2, 3}, 0x80})}, {3, good}}, false,
+         "Uncompressing ... Input file %P has interleaved rows, which are not supported\n"},
 #ifdef PELLUCOR_PNG
         {"PNG of another size", {{1, good}, {2, png_file({SPNG_COLOR_TYPE_GRAYSCALE, 8, std::vector<unsigned>(8, 1), false, {}, {}, 4, 2})}, {3, good}},
          false, "Input file %P is 4x2, not 3x2\n"},
@@ -899,6 +952,9 @@ TEST_F(Cli, EveryShortPrefixOfAFrameFails)
             if (png && size >= 8) {
                 const std::string start = BANNER + frame_line(1, "Input file " + pattern + " is not a valid PNG: ");
                 EXPECT_EQ(r.console.rfind(start, 0), 0u) << r.console;
+            } else if (png && size >= 2) {
+                // 'P' where a TGA has its color-map type, 0 or 1.
+                EXPECT_EQ(r.console, BANNER + frame_line(1, "Input file " + pattern + " is not a TGA or PNG frame\n"));
             } else {
                 EXPECT_EQ(r.console, BANNER + frame_line(1, stage + "Input file " + pattern + " is incomplete\n"));
             }
