@@ -1017,6 +1017,20 @@ TEST_F(Cli, LongFileIsReadInPart)
     Result r = run_picture(1, 1);
     EXPECT_EQ(r.status, 0) << r.console;
     EXPECT_EQ(read(out), PICTURE_WORDS);
+#ifdef PELLUCOR_PNG
+    // A PNG too, read on from the file to its IEND chunk; what follows is let
+    // be, and an IEND chunk cut short is not.
+    const Bytes png = png_file({SPNG_COLOR_TYPE_TRUECOLOR, 8, picture_samples(8, false, false)});
+    Bytes long_png = concat({Bytes(png.begin(), png.end() - 4), Bytes(8 << 20, 0)});
+    frame(1, long_png);
+    r = run_picture(1, 1);
+    EXPECT_EQ(r.status, 3) << r.console;
+    std::copy(png.end() - 4, png.end(), long_png.end() - (8 << 20));
+    frame(1, long_png);
+    r = run_picture(1, 1);
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(read(out), PICTURE_WORDS);
+#endif
 }
 
 #ifndef _WIN32
