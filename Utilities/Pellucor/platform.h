@@ -41,9 +41,13 @@ enum class Listing { name, end, failed };
 Listing next_name_in_folder(const char*& name);
 void close_folder();
 
-// Opens standard input, output and error on the null device where any of
-// them is closed, so that no file opened later takes their place.
+// Opens standard input, output and error where any of them is closed, so
+// that no file opened later takes their place: input on the null device;
+// output and error, where the system has pipes, on a pipe that nobody reads,
+// so that writes there fail as on the closed descriptor, else on the null
+// device. was_closed_at_start says which were closed.
 void keep_standard_streams_open();
+bool was_closed_at_start(int descriptor);
 
 // The calls beneath the output file (output_file.h), on a descriptor.
 // Opens the file at path for writing, creating it where nothing is: a link

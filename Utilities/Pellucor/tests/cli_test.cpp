@@ -1095,22 +1095,36 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
         Stdout standard_output;
         int frames;  // more than a stdio buffer of messages, where standard output is closed
         std::string console;
+        int status = 0;
     };
     const Case cases[] = {
         {"/dev/stdout", Stdout::FILE, 2, messages},
         {"/dev/fd/1", Stdout::FILE, 2, messages},
         {"/dev/stdout", Stdout::APPEND, 2, messages},  // pellucor ... /dev/stdout >> stream.raw
         {"/dev/stdout", Stdout::CONSOLE, 2, ""},       // 2>&1: the console is the video, and holds only frames
-        {"", Stdout::CLOSED, 400, ""},                 // the messages go to the null device that stands in
+        {"", Stdout::CLOSED, 400, ""},                 // the messages go to the pipe that stands in
+        // Standard output named as the video, closed: nowhere to go.
+        {"/dev/stdout", Stdout::CLOSED, 2, BANNER + "Could not open output file /dev/stdout\n", 2},
+        {"/dev/fd/1", Stdout::CLOSED, 2, BANNER + "Could not open output file /dev/fd/1\n", 2},
+        {"/dev/null", Stdout::CLOSED, 2, ""},  // named for itself, it takes the frames
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.output) + " " + std::to_string(static_cast<int>(c.standard_output)));
         write(stream, before);
+        fs::remove(out);
         const std::string output = *c.output ? c.output : out;
         const std::string frames = c.frames == 2 ? pattern : (dir / "f1.tga").string();
         const int status = finish(start(command_line({frames, output, "1", std::to_string(c.frames), "3", "2"}),
                                         console, c.standard_output, stream));
-        EXPECT_EQ(status, 0);
+        EXPECT_EQ(status, c.status);
+        if (c.status != 0 || std::string(c.output) == "/dev/null") {
+            if (c.status != 0) {
+                EXPECT_EQ(console_text(), c.console);
+            }
+            EXPECT_EQ(read(stream), before);
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
         Bytes expected = c.standard_output == Stdout::APPEND ? before : Bytes {};
         for (int i = 0; i < c.frames; ++i) expected = concat({expected, PICTURE_WORDS});
         const fs::path video = c.standard_output == Stdout::CONSOLE ? console : *c.output ? stream : fs::path(out);
