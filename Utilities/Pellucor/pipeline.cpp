@@ -15,6 +15,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -97,7 +99,6 @@ void stop_and_join(Pipeline& pipeline, std::vector<std::thread>& threads)
     }
 }
 
-// Converts the frames on the run's threads: on this one alone where it has
 }  // namespace
 
 void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
@@ -109,12 +110,22 @@ void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
     const std::size_t threads = static_cast<std::size_t>(std::min<std::int64_t>(run.threads, frames));
     Pipeline pipeline {&run, &output, std::vector<Slot>(threads)};
     std::vector<std::thread> workers;
+    workers.reserve(threads);
+    // As many workers as the system will start, as many as have memory
+    // below: none at all is the run on this thread.
     for (std::size_t i = 0; i < threads; ++i) {
-        workers.emplace_back(work, std::ref(pipeline), std::ref(pipeline.slots[i]));
+        try {
+            workers.emplace_back(work, std::ref(pipeline), std::ref(pipeline.slots[i]));
+        } catch (const std::system_error&) {
+            break;
+        } catch (const std::bad_alloc&) {
+            break;
+        }
     }
     // Which have their buffers: the workers are numbered among those.
     std::vector<Slot*> order;
-    for (Slot& slot : pipeline.slots) {
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        Slot& slot = pipeline.slots[i];
         std::unique_lock<std::mutex> lock(slot.lock);
         slot.changed.wait(lock, [&] { return slot.started; });
         if (slot.reserved) {

@@ -1255,21 +1255,33 @@ TEST_F(Cli, AddressSpaceLimit)
         GTEST_SKIP() << "no address-space limit under sanitizers, an emulator or this system";
     }
     frame(1, color_tga(PICTURE, 3, 2));
+    const Bytes large = color_tga(std::vector<Rgb>(320 * 240, Rgb {1, 2, 3}), 320, 240);
+    write(dir / "large.tga", large);
     struct Case {
         const char* width;
         const char* height;
         int status;
         std::string console;
+        std::vector<std::string> options = {};
+        int frames = 1;
     };
+    std::string many_lines = BANNER;
+    for (int number = 1; number <= 100; ++number) many_lines += frame_line(number, "OK\n");
     const Case cases[] = {
         {"3", "2", 0, BANNER + frame_line(1, "OK\n") + "Done.\n"},
         {"4096", "4096", 1, BANNER + "Not enough memory for 4096x4096 frames\n"},
+        // Stacks for a few of the 64 threads alone: the run goes on with those.
+        {"320", "240", 0, many_lines + "Done.\n", {"--threads", "64"}, 100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.width);
         fs::remove(out);
         std::string line = "ulimit -v 100000; exec";
-        for (const std::string& argument : command_line({pattern, out, "1", "1", c.width, c.height})) {
+        std::vector<std::string> args = c.options;
+        const std::string frames = c.frames == 1 ? pattern : (dir / "large.tga").string();
+        args.insert(args.end(), {frames, out, "1", std::to_string(c.frames), c.width, c.height});
+        threads_option = c.options.empty();
+        for (const std::string& argument : command_line(args)) {
             line += " '" + argument + "'";
         }
         Result r {"", spawn({"/bin/sh", "-c", line}, console, true), ""};
@@ -1277,6 +1289,9 @@ TEST_F(Cli, AddressSpaceLimit)
         EXPECT_EQ(r.console, c.console);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(fs::exists(out), c.status == 0);
+        if (c.frames > 1) {
+            EXPECT_EQ(fs::file_size(out), 2u * 320 * 240 * 100);
+        }
     }
 }
 #endif
