@@ -224,9 +224,20 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
     }
     errno = 0;
     const bool begun = frame != run.first_frame || begin_output();
+    // A signal waits until the frame is written and its line is out, so
+    // that the output and the log never disagree.
+    hold_interruptions();
     const bool written = begun && write_frame(words);
+    const int error = errno;
+    if (written) {
+        ++frames_written;
+        (outcome.gray ? gray_written : color_written) = true;
+        if (!quiet) {
+            say("OK\n");
+        }
+    }
+    release_interruptions();
     if (!written) {
-        const int error = errno;
         refuse(outcome, EXIT_OUTPUT_FAILED,
                begun ? "Could not write output file %s\n" : "Could not open output file %s\n", run.output_path);
         if (quiet) {
@@ -235,14 +246,8 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
         if (error != 0) {
             explain("%s: %s", run.output_path, system_reason(error));
         }
-        return false;
     }
-    ++frames_written;
-    (outcome.gray ? gray_written : color_written) = true;
-    if (!quiet) {
-        say("OK\n");
-    }
-    return true;
+    return written;
 }
 
 void fail_with(const FrameOutcome& outcome)

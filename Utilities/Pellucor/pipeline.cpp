@@ -22,6 +22,7 @@
 
 #include "frame_loop.h"
 #include "frame_store.h"
+#include "platform.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ void work(Pipeline& pipeline, Slot& slot)
         lock.unlock();
         output_buffer = buffers[next];
         FrameOutcome outcome = convert_frame(run, *pipeline.output, static_cast<std::int32_t>(frame));
+        pass_on_interruptions();
         lock.lock();
         const std::size_t at = (slot.oldest + slot.waiting) % SLOT_FRAMES;
         slot.outcome[at] = std::move(outcome);
@@ -112,7 +114,10 @@ void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
     std::vector<std::thread> workers;
     workers.reserve(threads);
     // As many workers as the system will start, as many as have memory
-    // below: none at all is the run on this thread.
+    // below: none at all is the run on this thread. They are started with
+    // the ending signals held, which they keep: only this thread, which
+    // writes, handles a signal.
+    hold_interruptions();
     for (std::size_t i = 0; i < threads; ++i) {
         try {
             workers.emplace_back(work, std::ref(pipeline), std::ref(pipeline.slots[i]));
@@ -122,6 +127,7 @@ void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
             break;
         }
     }
+    release_interruptions();
     // Which have their buffers: the workers are numbered among those.
     std::vector<Slot*> order;
     for (std::size_t i = 0; i < workers.size(); ++i) {
