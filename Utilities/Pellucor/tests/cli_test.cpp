@@ -1394,6 +1394,73 @@ TEST_F(Cli, AddressSpaceLimit)
 }
 #endif
 
+// The memory figures of the man page and docs/development.md: at most 17
+// bytes a pixel and 2 MiB more for each thread that converts frames (15 on
+// one thread, which needs no second output buffer), and 4 MiB for the
+// process. The frame that touches every buffer: a PNG of stored 16-bit RGBA
+// rows, longer than the input buffer and read on from the file; and a TGA
+// frame that takes the most of them, 32-bit RLE of one-pixel packets.
+#ifdef __linux__
+TEST_F(Cli, MemoryWithinTheDocumentedFigures)
+{
+    if (!PELLUCOR_ADDRESS_LIMIT) {
+        GTEST_SKIP() << "no true resident size under sanitizers, an emulator or this system";
+    }
+    constexpr long long MIB = 1 << 20, PROCESS = 4 * MIB, THREAD = 2 * MIB;
+    constexpr long long BYTES_PER_PIXEL = 17, ONE_THREAD_BYTES_PER_PIXEL = 15;
+    constexpr int WIDTH = 1280, HEIGHT = 720, FRAMES = 24;
+    std::vector<Rgb> pixels;
+    for (int i = 0; i < WIDTH * HEIGHT; ++i) {
+        pixels.push_back(
+            {static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(i / 5), static_cast<std::uint8_t>(i)});
+    }
+    Bytes tga = tga_file({10, 32, {}, 0, {}, 0, 0, 0, {}, WIDTH, HEIGHT});
+    for (const Rgb& p : pixels) append(tga, {0, p.b, p.g, p.r, 255});
+    struct Case {
+        const char* name;
+        Bytes file;
+        bool touches_all;  // every byte of every buffer
+    };
+    std::vector<Case> cases = {{"RLE 32-bit TGA, one-pixel packets", tga, false}};
+#ifdef PELLUCOR_PNG
+    std::vector<unsigned> samples;
+    for (const Rgb& p : pixels) samples.insert(samples.end(), {p.r * 257u, p.g * 257u, p.b * 257u, 65535});
+    PngParts png {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 16, samples};
+    png.width = WIDTH;
+    png.height = HEIGHT;
+    png.compression = 0;
+    cases.push_back({"stored 16-bit RGBA PNG", png_file(png), true});
+#endif
+    for (const Case& c : cases) {
+        write(dir / "frame", c.file);
+        for (const int threads : {1, 4}) {
+            SCOPED_TRACE(std::string(c.name) + " on " + std::to_string(threads));
+            threads_option = false;
+            const pid_t child =
+                start(command_line({"--threads", std::to_string(threads), (dir / "frame").string(), out, "1",
+                                    std::to_string(FRAMES), std::to_string(WIDTH), std::to_string(HEIGHT)}),
+                      console, Stdout::FILE, dir / "run.log");
+            long long peak = 0;
+            EXPECT_EQ(finish(child, peak), 0);
+            const long long pixels_bytes = static_cast<long long>(WIDTH) * HEIGHT;
+            const long long figure = threads == 1 ? PROCESS + THREAD + ONE_THREAD_BYTES_PER_PIXEL * pixels_bytes
+                                                  : PROCESS + threads * (THREAD + BYTES_PER_PIXEL * pixels_bytes);
+            EXPECT_LE(peak, figure);
+            // The figure is no loose bound: the worst frame comes within a
+            // fifth of it.
+            if (c.touches_all) {
+                EXPECT_GE(peak, figure - figure / 5);
+            }
+        }
+    }
+}
+#else
+TEST_F(Cli, MemoryWithinTheDocumentedFigures)
+{
+    GTEST_SKIP() << "the resident size is read from /proc, which this system lacks";
+}
+#endif
+
 // frame03 was written by ImageMagick: no footer, and its pixel data ends in a
 // 4-byte run packet. frame04 is Pillow's RLE with a footer. Both hold the
 // picture of frame01, uncompressed. frame01-04.words holds the bytes that
