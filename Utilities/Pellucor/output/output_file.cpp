@@ -5,6 +5,7 @@
 #include "output_file.h"
 
 #include <atomic>
+#include <cerrno>
 #include <string>
 
 namespace {
@@ -72,7 +73,9 @@ OutputOpen open_output(const char* path, std::size_t frame_bytes, FileIdentity& 
     // Standard output or error, by any name, where the run found it closed:
     // the video would go nowhere.
     if (!identity_of_descriptor(output_descriptor, identity) || names_closed_stream(identity)) {
+        const int error = errno;
         abandon_output();
+        errno = names_closed_stream(identity) ? EBADF : error;
         return OutputOpen::failed;
     }
     output_is_regular = identity.regular;

@@ -1115,8 +1115,10 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
         {"/dev/stdout", Stdout::CONSOLE, 2, ""},       // 2>&1: the console is the video, and holds only frames
         {"", Stdout::CLOSED, 400, ""},                 // the messages go to the pipe that stands in
         // Standard output named as the video, closed: nowhere to go.
-        {"/dev/stdout", Stdout::CLOSED, 2, BANNER + "Could not open output file /dev/stdout\n", 2},
-        {"/dev/fd/1", Stdout::CLOSED, 2, BANNER + "Could not open output file /dev/fd/1\n", 2},
+        {"/dev/stdout", Stdout::CLOSED, 2,
+         BANNER + "Could not open output file /dev/stdout\npellucor: /dev/stdout: " + std::strerror(EBADF) + "\n", 2},
+        {"/dev/fd/1", Stdout::CLOSED, 2,
+         BANNER + "Could not open output file /dev/fd/1\npellucor: /dev/fd/1: " + std::strerror(EBADF) + "\n", 2},
         {"/dev/null", Stdout::CLOSED, 2, ""},  // named for itself, it takes the frames
     };
     for (const Case& c : cases) {
