@@ -23,6 +23,7 @@
 
 #include "dither.h"
 #include "frame_input.h"
+#include "frame_kind.h"
 #include "frame_store.h"
 #include "png_input.h"
 #include "pixel_pack.h"
@@ -75,6 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(input_buffer, file, bytes_read);
     std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);
 
+    // The kind is told from any bytes, read where the file lies, never past them.
+    const FileKind kind = kind_of_file(file, bytes_read);
+    check((kind == FileKind::png) == is_png(bytes_read));
+    check((kind == FileKind::tga || kind == FileKind::png) == (name_of_kind(kind) == nullptr));
     SourceFrame frame {};
     if (is_png(bytes_read)) {
         // The PNG header's own size where it fits, big-endian at bytes 16 and 20.
