@@ -200,6 +200,103 @@ protected:
         return "Frame " + std::to_string(number) + " ... " + tail;
     }
 
+#ifndef _WIN32
+    // Signals sent to a run of 2048 x 2048 frames as its third frame is
+    // written, to the process or to a worker thread alone, each case tried
+    // a few times, as the faults they guard against show in some runs only:
+    // the output holds whole frames, each exact, and the log an "OK" line
+    // for each of them and no more.
+    void send_signals(bool to_workers)
+    {
+        constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
+        frame(1, gray_tga(Bytes(2048 * 2048, 77), 2048, 2048));
+        const Bytes frame_words = gray_words(Bytes(2048 * 2048, 77));
+        const fs::path log = dir / "run.log", fifo = dir / "log.fifo";
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        enum Target {PROCESS, WORKER};
+        struct Case {
+            std::vector<int> signals;  // sent one after the other
+            Target target = PROCESS;
+            bool piped_log = false;
+            int tries = 1;
+        };
+        std::vector<Case> cases;
+        if (to_workers) {
+            for (const int signal : {SIGTERM, SIGINT, SIGHUP}) cases.push_back({{signal}, WORKER, false, 5});
+            cases.push_back({{SIGTERM}, WORKER, true, 5});
+        } else {
+            for (const int signal :
+                 {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU}) {
+                cases.push_back({{ signal }});
+            }
+            cases.push_back({{SIGTERM}, PROCESS, true, 5});
+            cases.push_back({{SIGINT, SIGTERM}, PROCESS, false, 3});
+        }
+        for (const Case& c : cases) {
+            for (int attempt = 0; attempt < c.tries; ++attempt) {
+                SCOPED_TRACE(std::to_string(c.signals[0]) + (c.signals.size() > 1 ? " and more" : "") +
+                             (c.target == WORKER ? " to a worker" : "") + (c.piped_log ? ", piped log" : "") +
+                             ", try " + std::to_string(attempt));
+                fs::remove(out);
+                fs::remove(log);
+                // A worker to hit needs more threads than one.
+                std::vector<std::string> args = {(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"};
+                if (c.target == WORKER) {
+                    args.insert(args.begin(), {"--threads", "4"});
+                }
+                threads_option = c.target == PROCESS;
+                const pid_t reader =
+                    c.piped_log ? start({"cat", fifo.string()}, dir / "cat.console", Stdout::FILE, log) : 0;
+                const pid_t child = start(command_line(args), console, Stdout::FILE, c.piped_log ? fifo : log);
+                ASSERT_GT(child, 0);
+                std::error_code error;
+                for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 2 * FRAME_BYTES && !error); ++wait) {
+                    usleep(500);  // until the third frame is being written
+                }
+                pid_t target = child;
+#ifdef __linux__
+                for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(child) + "/task", error)) {
+                    const pid_t thread = static_cast<pid_t>(std::stol(task.path().filename().string()));
+                    if (c.target == WORKER && thread != child) target = thread;
+                }
+#endif
+                if (c.target == WORKER && target == child) {
+                    kill(child, SIGKILL);
+                    finish(child);
+                    if (reader > 0) finish(reader);
+                    std::printf("[ SKIPPED  ] signal to a worker: no worker thread to be found here\n");
+                    break;
+                }
+                for (const int signal : c.signals) {
+#ifdef __linux__
+                    syscall(SYS_tgkill, child, target, signal);
+#else
+                    kill(child, signal);
+#endif
+                }
+                const int status = finish(child);
+                if (reader > 0) finish(reader);
+                EXPECT_TRUE(std::find(c.signals.begin(), c.signals.end(), status - 128) != c.signals.end()) << status;
+                const Bytes words = read(out);
+                const std::uintmax_t frames = words.size() / FRAME_BYTES;
+                EXPECT_EQ(words.size() % FRAME_BYTES, 0u) << words.size();
+                for (std::uintmax_t i = 0; i < frames; ++i) {
+                    EXPECT_TRUE(std::equal(frame_words.begin(), frame_words.end(), words.begin() + i * FRAME_BYTES))
+                        << i;
+                }
+                const Bytes text = read(log);
+                const std::string lines(text.begin(), text.end());
+                std::uintmax_t ok = 0;
+                for (std::size_t at = lines.find("OK\n"); at != std::string::npos; at = lines.find("OK\n", at + 1))
+                    ++ok;
+                EXPECT_EQ(ok, frames);
+            }
+        }
+        threads_option = true;
+    }
+#endif
+
     fs::path dir, console;
     std::string pattern, out;
 };
@@ -1193,94 +1290,14 @@ TEST_F(Cli, FullDiskLeavesWholeFrames)
 
 // A signal mid-run ends the process as the signal does, with whole frames
 // in the output, each exact, and an "OK" line in the log, flushed, for each
-// of them and no more: also when the log is a pipe, when a second signal
-// follows the first, and when the signal goes to a worker thread alone
-// (tgkill), which hands it to the thread that writes. Each case is tried a
-// few times, as the fault it guards against shows in some runs only. A
-// signal while the output is checked removes the output that the run
+// of them and no more: also when the log is a pipe, even one that its
+// reader has stopped reading, and when a second signal follows the first.
+// A signal while the output is checked removes the output that the run
 // created.
 TEST_F(Cli, SignalLeavesWholeFrames)
 {
-    constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
-    frame(1, gray_tga(Bytes(2048 * 2048, 77), 2048, 2048));
-    const Bytes frame_words = gray_words(Bytes(2048 * 2048, 77));
-    const fs::path log = dir / "run.log", fifo = dir / "log.fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    enum Target { PROCESS, WORKER };
-    struct Case {
-        std::vector<int> signals;  // sent one after the other
-        Target target = PROCESS;
-        bool piped_log = false;
-        int tries = 1;
-    };
-    std::vector<Case> cases;
-    for (const int signal :
-         {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU}) {
-        cases.push_back({{signal}});
-    }
-    cases.push_back({{SIGTERM}, PROCESS, true, 5});
-    cases.push_back({{SIGINT, SIGTERM}, PROCESS, false, 3});
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) cases.push_back({{signal}, WORKER, false, 5});
-    cases.push_back({{SIGTERM}, WORKER, true, 5});
-    for (const Case& c : cases) {
-        for (int attempt = 0; attempt < c.tries; ++attempt) {
-            SCOPED_TRACE(std::to_string(c.signals[0]) + (c.signals.size() > 1 ? " and more" : "") +
-                         (c.target == WORKER ? " to a worker" : "") + (c.piped_log ? ", piped log" : "") + ", try " +
-                         std::to_string(attempt));
-            fs::remove(out);
-            fs::remove(log);
-            // A worker to hit needs more threads than one.
-            std::vector<std::string> args = {(dir / "f1.tga").string(), out, "1", "1000", "2048", "2048"};
-            if (c.target == WORKER) {
-                args.insert(args.begin(), {"--threads", "4"});
-            }
-            threads_option = c.target == PROCESS;
-            const pid_t reader =
-                c.piped_log ? start({"cat", fifo.string()}, dir / "cat.console", Stdout::FILE, log) : 0;
-            const pid_t child = start(command_line(args), console, Stdout::FILE, c.piped_log ? fifo : log);
-            ASSERT_GT(child, 0);
-            std::error_code error;
-            for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 2 * FRAME_BYTES && !error); ++wait) {
-                usleep(500);  // until the third frame is being written
-            }
-            pid_t target = child;
-#ifdef __linux__
-            for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(child) + "/task", error)) {
-                const pid_t thread = static_cast<pid_t>(std::stol(task.path().filename().string()));
-                if (c.target == WORKER && thread != child) target = thread;
-            }
-#endif
-            if (c.target == WORKER && target == child) {
-                kill(child, SIGKILL);
-                finish(child);
-                if (reader > 0) finish(reader);
-                std::printf("[ SKIPPED  ] signal to a worker: no worker thread to be found here\n");
-                break;
-            }
-            for (const int signal : c.signals) {
-#ifdef __linux__
-                syscall(SYS_tgkill, child, target, signal);
-#else
-                kill(child, signal);
-#endif
-            }
-            const int status = finish(child);
-            if (reader > 0) finish(reader);
-            EXPECT_TRUE(std::find(c.signals.begin(), c.signals.end(), status - 128) != c.signals.end()) << status;
-            const Bytes words = read(out);
-            const std::uintmax_t frames = words.size() / FRAME_BYTES;
-            EXPECT_EQ(words.size() % FRAME_BYTES, 0u) << words.size();
-            for (std::uintmax_t i = 0; i < frames; ++i) {
-                EXPECT_TRUE(std::equal(frame_words.begin(), frame_words.end(), words.begin() + i * FRAME_BYTES)) << i;
-            }
-            const Bytes text = read(log);
-            const std::string lines(text.begin(), text.end());
-            std::uintmax_t ok = 0;
-            for (std::size_t at = lines.find("OK\n"); at != std::string::npos; at = lines.find("OK\n", at + 1)) ++ok;
-            EXPECT_EQ(ok, frames);
-        }
-    }
-    threads_option = true;
+    send_signals(false);
+    const fs::path fifo = dir / "log.fifo";
 
     // A log pipe whose reader has stopped: the run stops in the write of an
     // "OK" line, the signal comes, and only then the reader goes on. The
@@ -1323,6 +1340,13 @@ TEST_F(Cli, SignalLeavesWholeFrames)
     kill(checking, SIGTERM);
     EXPECT_EQ(finish(checking), 128 + SIGTERM);
     EXPECT_FALSE(fs::exists(out));
+}
+
+// A signal sent to a worker thread alone (tgkill) is handled by the thread
+// that writes, as one sent to the process.
+TEST_F(Cli, SignalToAWorkerLeavesWholeFrames)
+{
+    send_signals(true);
 }
 
 // A second run on an output that a run is writing is refused, and touches
