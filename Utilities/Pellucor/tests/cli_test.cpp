@@ -224,7 +224,7 @@ protected:
         std::vector<Case> cases;
         if (to_workers) {
             for (const int signal : {SIGTERM, SIGINT, SIGHUP}) cases.push_back({{signal}, WORKER, false, 5});
-            cases.push_back({{SIGTERM}, WORKER, true, 5});
+            cases.push_back({{SIGTERM}, WORKER, true, 3});
         } else {
             for (const int signal :
                  {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU}) {
