@@ -221,15 +221,15 @@ bool says_top_first(const TgaHeader& header)
 
 FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool honor_origin, SourceFrame& frame)
 {
+    if (header.width != static_cast<std::uint32_t>(video_width) ||
+        header.height != static_cast<std::uint32_t>(video_height)) {
+        return {InputProblem::wrong_size, 0, header.width, header.height, nullptr};
+    }
     if (header.type == TGA_TYPE_HUFFMAN_MAPPED || header.type == TGA_TYPE_HUFFMAN_MAPPED_4PASS) {
         return {InputProblem::tga_type, header.type, 0, 0, nullptr};
     }
     if ((header.descriptor & INTERLEAVING) != 0) {
         return {InputProblem::interleaved_rows, 0, 0, 0, nullptr};
-    }
-    if (header.width != static_cast<std::uint32_t>(video_width) ||
-        header.height != static_cast<std::uint32_t>(video_height)) {
-        return {InputProblem::wrong_size, 0, header.width, header.height, nullptr};
     }
     Stored stored = Stored::color24;
     if (const FrameCheck check = classify(header, stored); check.problem != InputProblem::none) {
