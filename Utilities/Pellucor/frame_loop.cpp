@@ -14,6 +14,7 @@
 
 #include "console.h"
 #include "frame_input.h"
+#include "frame_kind.h"
 #include "frame_names.h"
 #include "frame_store.h"
 #include "output_file.h"
@@ -97,6 +98,12 @@ void refuse_frame(FrameOutcome& outcome, const Run& run, const FrameCheck& check
     case InputProblem::index_outside_map:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has color index %u outside its color map\n", pattern,
                       check.value);
+    case InputProblem::tga_type:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has TGA image type %u, which is not supported\n",
+                      pattern, check.value);
+    case InputProblem::interleaved_rows:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s has interleaved rows, which are not supported\n",
+                      pattern);
     case InputProblem::invalid_png:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a valid PNG: %s\n", pattern, check.reason);
     case InputProblem::no_png_reader:
@@ -145,27 +152,36 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
     if (!read) {
         outcome.error = errno;
     }
-    // A PNG is told by its signature, whatever its name; a PNG longer than
-    // input_buffer is read on from the file, still open.
+    // The kind is told by the file's first bytes, whatever its name; a PNG
+    // longer than input_buffer is read on from the file, still open.
     SourceFrame source {};
     FrameCheck check {};
-    const bool png = read && is_png(bytes_read);
-    if (png) {
+    const FileKind kind = read ? kind_of_file(input_buffer, bytes_read) : FileKind::tga;
+    if (kind == FileKind::png) {
         check = decode_png_frame(bytes_read, input_identity.size, input, source, run.dither);
     }
     if (std::fclose(input) != 0 || !read) {
         refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
         return outcome;
     }
-    if (!png) {
+    if (kind != FileKind::png && kind != FileKind::tga) {
+        refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is %s, not a TGA or PNG frame\n", run.pattern,
+               name_of_kind(kind));
+        return outcome;
+    }
+    if (kind == FileKind::tga) {
         TgaHeader header {};
-        if (!read_tga_header(bytes_read, header)) {
-            refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);
+        const bool whole_header = read_tga_header(bytes_read, header);
+        check = whole_header ? decode_frame(header, bytes_read, run.honor_origin, source)
+                             : FrameCheck {InputProblem::incomplete, 0, 0, 0, nullptr};
+        // A file whose color-map type no TGA has, and which is no frame read
+        // as one either, is named for what it is not.
+        if (check.problem != InputProblem::none && !may_be_tga(bytes_read)) {
+            refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a TGA or PNG frame\n", run.pattern);
             return outcome;
         }
-        outcome.compressed = is_compressed(header);
-        outcome.top_first = !run.honor_origin && says_top_first(header);
-        check = decode_frame(header, bytes_read, run.honor_origin, source);
+        outcome.compressed = whole_header && is_compressed(header);
+        outcome.top_first = whole_header && !run.honor_origin && says_top_first(header);
     }
     if (check.problem != InputProblem::none) {
         refuse_frame(outcome, run, check);
@@ -208,9 +224,20 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
     }
     errno = 0;
     const bool begun = frame != run.first_frame || begin_output();
+    // A signal waits until the frame is written and its line is out, so
+    // that the output and the log never disagree.
+    hold_interruptions();
     const bool written = begun && write_frame(words);
+    const int error = errno;
+    if (written) {
+        ++frames_written;
+        (outcome.gray ? gray_written : color_written) = true;
+        if (!quiet) {
+            say("OK\n");
+        }
+    }
+    release_interruptions();
     if (!written) {
-        const int error = errno;
         refuse(outcome, EXIT_OUTPUT_FAILED,
                begun ? "Could not write output file %s\n" : "Could not open output file %s\n", run.output_path);
         if (quiet) {
@@ -219,14 +246,8 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
         if (error != 0) {
             explain("%s: %s", run.output_path, system_reason(error));
         }
-        return false;
     }
-    ++frames_written;
-    (outcome.gray ? gray_written : color_written) = true;
-    if (!quiet) {
-        say("OK\n");
-    }
-    return true;
+    return written;
 }
 
 void fail_with(const FrameOutcome& outcome)

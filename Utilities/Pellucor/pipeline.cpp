@@ -15,11 +15,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "frame_loop.h"
 #include "frame_store.h"
+#include "platform.h"
 
 namespace {
 
@@ -69,6 +72,7 @@ void work(Pipeline& pipeline, Slot& slot)
         lock.unlock();
         output_buffer = buffers[next];
         FrameOutcome outcome = convert_frame(run, *pipeline.output, static_cast<std::int32_t>(frame));
+        pass_on_interruptions();
         lock.lock();
         const std::size_t at = (slot.oldest + slot.waiting) % SLOT_FRAMES;
         slot.outcome[at] = std::move(outcome);
@@ -97,7 +101,6 @@ void stop_and_join(Pipeline& pipeline, std::vector<std::thread>& threads)
     }
 }
 
-// Converts the frames on the run's threads: on this one alone where it has
 }  // namespace
 
 void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
@@ -109,12 +112,26 @@ void convert_frames_in_parallel(const Run& run, const FileIdentity& output)
     const std::size_t threads = static_cast<std::size_t>(std::min<std::int64_t>(run.threads, frames));
     Pipeline pipeline {&run, &output, std::vector<Slot>(threads)};
     std::vector<std::thread> workers;
+    workers.reserve(threads);
+    // As many workers as the system will start, as many as have memory
+    // below: none at all is the run on this thread. They are started with
+    // the ending signals held, which they keep: only this thread, which
+    // writes, handles a signal.
+    hold_interruptions();
     for (std::size_t i = 0; i < threads; ++i) {
-        workers.emplace_back(work, std::ref(pipeline), std::ref(pipeline.slots[i]));
+        try {
+            workers.emplace_back(work, std::ref(pipeline), std::ref(pipeline.slots[i]));
+        } catch (const std::system_error&) {
+            break;
+        } catch (const std::bad_alloc&) {
+            break;
+        }
     }
+    release_interruptions();
     // Which have their buffers: the workers are numbered among those.
     std::vector<Slot*> order;
-    for (Slot& slot : pipeline.slots) {
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        Slot& slot = pipeline.slots[i];
         std::unique_lock<std::mutex> lock(slot.lock);
         slot.changed.wait(lock, [&] { return slot.started; });
         if (slot.reserved) {

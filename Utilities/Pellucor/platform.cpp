@@ -204,6 +204,34 @@ void close_folder()
 }
 #endif
 
+namespace {
+
+bool closed_at_start[3] = {false, false, false};
+
+#ifndef _WIN32
+// A stand-in for a closed output descriptor: the writing end of a pipe that
+// nobody reads, so that what is written there fails, as on the closed
+// descriptor, and so that it is no file that a path can name but its own.
+bool stand_in_for_output(int descriptor)
+{
+    int ends[2];
+    if (pipe(ends) != 0) {
+        return false;
+    }
+    // The lowest free descriptors: the reading end may be the descriptor
+    // itself, which dup2 then replaces.
+    const bool placed = dup2(ends[1], descriptor) == descriptor;
+    for (const int end : ends) {
+        if (end != descriptor) {
+            close(end);
+        }
+    }
+    return placed;
+}
+#endif
+
+}  // namespace
+
 void keep_standard_streams_open()
 {
 #ifdef _WIN32
@@ -219,10 +247,22 @@ void keep_standard_streams_open()
     // which is its own.
     std::FILE* const streams[] = {stdin, stdout, stderr};
     for (int descriptor = 0; descriptor < 3; ++descriptor) {
-        if (!is_open(descriptor)) {
-            static_cast<void>(std::freopen(NULL_DEVICE, descriptor == 0 ? "rb" : "wb", streams[descriptor]));
+        if (is_open(descriptor)) {
+            continue;
         }
+        closed_at_start[descriptor] = true;
+#ifndef _WIN32
+        if (descriptor != 0 && stand_in_for_output(descriptor)) {
+            continue;
+        }
+#endif
+        static_cast<void>(std::freopen(NULL_DEVICE, descriptor == 0 ? "rb" : "wb", streams[descriptor]));
     }
+}
+
+bool was_closed_at_start(int descriptor)
+{
+    return descriptor >= 0 && descriptor < 3 && closed_at_start[descriptor];
 }
 
 unsigned processor_count()

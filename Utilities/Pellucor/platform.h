@@ -41,9 +41,13 @@ enum class Listing { name, end, failed };
 Listing next_name_in_folder(const char*& name);
 void close_folder();
 
-// Opens standard input, output and error on the null device where any of
-// them is closed, so that no file opened later takes their place.
+// Opens standard input, output and error where any of them is closed, so
+// that no file opened later takes their place: input on the null device;
+// output and error, where the system has pipes, on a pipe that nobody reads,
+// so that writes there fail as on the closed descriptor, else on the null
+// device. was_closed_at_start says which were closed.
 void keep_standard_streams_open();
+bool was_closed_at_start(int descriptor);
 
 // The calls beneath the output file (output_file.h), on a descriptor.
 // Opens the file at path for writing, creating it where nothing is: a link
@@ -74,9 +78,17 @@ bool remove_open_file(int descriptor, const char* path);
 // calls, and then ends the process as it would have ended. A signal ignored
 // from the start (nohup) stays ignored.
 void on_interruption(void (*clean_up)());
-// Between these two, an interruption waits: a write is not cut in two.
+// Between these two, on the thread that handles them, interruptions wait:
+// a frame's write and the line that reports it are not cut apart. Holds
+// nest. Threads started between them are born with the signals blocked, and
+// keep them so: only the thread that writes handles them.
 void hold_interruptions();
 void release_interruptions();
+// On a thread born with the signals blocked: a signal sent to this thread
+// alone (tgkill) would wait there for ever; it is sent to the process
+// instead, where the writing thread handles it. Not on macOS, which lacks
+// sigtimedwait: there such a signal waits, and the run goes on.
+void pass_on_interruptions();
 
 // The number of processors this process may run on: its affinity mask on
 // Linux, the active processors of every group on Windows, else what the

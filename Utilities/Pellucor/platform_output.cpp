@@ -49,6 +49,20 @@ extern "C" void on_signal(int signal)
     interruption_clean_up();
     std::raise(signal);
 }
+
+sigset_t ending_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : ENDING_SIGNALS) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
+// How deep the holds of the thread that handles the signals go: the signals
+// are blocked from the first hold to the last release.
+int hold_depth = 0;
 #endif
 
 }  // namespace
@@ -191,10 +205,7 @@ void on_interruption(void (*clean_up)())
     struct sigaction action {};
     action.sa_handler = on_signal;
     action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : ENDING_SIGNALS) {
-        sigaddset(&action.sa_mask, signal);
-    }
+    action.sa_mask = ending_signals();
     for (const int signal : ENDING_SIGNALS) {
         // A signal ignored from the start (nohup, a background job) stays so.
         struct sigaction before {};
@@ -209,6 +220,11 @@ void hold_interruptions()
 {
 #ifdef _WIN32
     EnterCriticalSection(&writing);
+#else
+    if (hold_depth++ == 0) {
+        const sigset_t ending = ending_signals();
+        pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    }
 #endif
 }
 
@@ -216,5 +232,33 @@ void release_interruptions()
 {
 #ifdef _WIN32
     LeaveCriticalSection(&writing);
+#else
+    if (hold_depth > 0 && --hold_depth == 0) {
+        const sigset_t ending = ending_signals();
+        pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
+    }
+#endif
+}
+
+void pass_on_interruptions()
+{
+#if !defined(_WIN32) && !defined(__APPLE__)
+    // sigpending also shows the signals sent to the process while the
+    // writing thread holds them: passed on, they wait for it all the same.
+    sigset_t pending;
+    if (sigpending(&pending) != 0) {
+        return;
+    }
+    for (const int signal : ENDING_SIGNALS) {
+        if (sigismember(&pending, signal) == 1) {
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signal);
+            const timespec now {};
+            if (sigtimedwait(&one, nullptr, &now) == signal) {
+                kill(getpid(), signal);
+            }
+        }
+    }
 #endif
 }

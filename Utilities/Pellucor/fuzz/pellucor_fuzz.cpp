@@ -23,6 +23,7 @@
 
 #include "dither.h"
 #include "frame_input.h"
+#include "frame_kind.h"
 #include "frame_store.h"
 #include "png_input.h"
 #include "pixel_pack.h"
@@ -40,6 +41,7 @@ constexpr std::size_t WATCHED_OUTPUT = PACKED_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGH
 constexpr std::uint8_t SENTINEL = 0xA5;
 constexpr std::size_t WIDTH_OFFSET = 12, HEIGHT_OFFSET = 14, DEPTH_OFFSET = 16;
 constexpr unsigned TRUE_COLOR_DEPTH = 24;
+constexpr std::uint8_t INTERLEAVED_ROWS = 0xC0;  // descriptor bits 6-7, refused
 
 std::uint8_t reference_pixels[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
 std::uint8_t undithered[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
@@ -75,6 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(input_buffer, file, bytes_read);
     std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);
 
+    // The kind is told from any bytes, read where the file lies, never past them.
+    const FileKind kind = kind_of_file(file, bytes_read);
+    check((kind == FileKind::png) == is_png(bytes_read));
+    check((kind == FileKind::tga || kind == FileKind::png) == (name_of_kind(kind) == nullptr));
     SourceFrame frame {};
     if (is_png(bytes_read)) {
         // The PNG header's own size where it fits, big-endian at bytes 16 and 20.
@@ -109,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         video_height = static_cast<std::int32_t>(fits ? height : height % MAX_HEIGHT);
     }
     const bool plain_rle = accepted && header.type == TGA_TYPE_RLE_COLOR && header.depth == TRUE_COLOR_DEPTH &&
-                           header.map_type != 1 && file[DEPTH_OFFSET] == TRUE_COLOR_DEPTH;
+                           header.map_type != 1 && file[DEPTH_OFFSET] == TRUE_COLOR_DEPTH &&
+                           (header.descriptor & INTERLEAVED_ROWS) == 0;
     const std::size_t data_offset = TGA_HEADER_SIZE + (accepted ? header.id_length : 0u);
     if (accepted) {
         const FrameCheck result = decode_frame(header, bytes_read, honor_origin, frame);

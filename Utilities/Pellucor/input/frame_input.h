@@ -28,6 +28,9 @@ constexpr std::uint8_t TGA_TYPE_GRAY = 3;
 constexpr std::uint8_t TGA_TYPE_RLE_MAPPED = 9;
 constexpr std::uint8_t TGA_TYPE_RLE_COLOR = 10;
 constexpr std::uint8_t TGA_TYPE_RLE_GRAY = 11;
+// Color-mapped with Huffman, delta and RLE compression, in one or four passes.
+constexpr std::uint8_t TGA_TYPE_HUFFMAN_MAPPED = 32;
+constexpr std::uint8_t TGA_TYPE_HUFFMAN_MAPPED_4PASS = 33;
 
 // What is wrong with a frame, in the user's terms; value and the frame's own
 // width and height say which value was found.
@@ -41,6 +44,8 @@ enum class InputProblem {
     no_color_map,       // a color-mapped type without a map
     map_entry_size,     // a map of value-bit entries
     index_outside_map,  // color index value, not in the map
+    tga_type,           // a TGA image type of value that is not read
+    interleaved_rows,   // a TGA whose descriptor says its rows are interleaved
     invalid_png,        // a PNG the library refuses, for reason
     no_png_reader,      // a PNG, and a build without the library
 };
@@ -55,6 +60,10 @@ struct FrameCheck {
 // Reads the header of the frame file in input_buffer (bytes_read of it are
 // valid). False when the file is shorter than a header.
 bool read_tga_header(std::size_t bytes_read, TgaHeader& header);
+
+// False where the file in input_buffer (bytes_read of it) has a color-map
+// type byte other than 0 or 1, which no TGA file has.
+bool may_be_tga(std::size_t bytes_read);
 
 // True for the RLE types: the driver says "Uncompressing ... " for them.
 bool is_compressed(const TgaHeader& header);

@@ -10,8 +10,7 @@
 // samples are taken as they are stored. Rows are stored top row first.
 // 8-bit RGB and 8-bit gray, the common frames, need no pass of their own:
 // unless interlaced, they are packed a band of rows at a time as they are
-// decoded. Every chunk's CRC is checked, by the kernel table where it has
-// a loop for it, else by the library.
+// decoded. Every chunk's CRC and the image data's Adler-32 are checked.
 //
 // The size is checked from the header before anything is inflated; the
 // library's limits on chunk sizes and on its cache of ancillary chunks make
@@ -19,6 +18,7 @@
 #include "png_input.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -26,7 +26,6 @@
 #include <spng.h>
 
 #include "pixel_pack.h"
-#include "vector_path.h"
 #endif
 
 namespace {
@@ -143,69 +142,45 @@ bool convert_rows(const spng_ihdr& ihdr, const spng_plte& palette, const std::ui
 
 // The last chunk of every PNG, always the same 12 bytes: length 0, IEND,
 // its CRC. The library reads the chunks after the image but not IEND's CRC,
-// so a file cut short there is caught here. A few bytes after it (some
-// encoders pad files) are let be.
+// so a file cut short there is caught here.
 constexpr std::uint8_t IEND_CHUNK[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-constexpr std::size_t TAIL_BYTES = 64;
+constexpr std::size_t CHUNK_LENGTH = 4, CHUNK_TYPE = 4, CHUNK_CRC = 4;
 
-bool has_end(const std::uint8_t* tail, std::size_t size)
+std::uint64_t big_endian_32(const std::uint8_t* at)
 {
-    for (std::size_t at = 0; at + sizeof IEND_CHUNK <= size; ++at) {
-        if (std::memcmp(tail + at, IEND_CHUNK, sizeof IEND_CHUNK) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return std::uint64_t {at[0]} << 24 | std::uint64_t {at[1]} << 16 | std::uint64_t {at[2]} << 8 | at[3];
 }
 
-// Whether the file ends with its IEND chunk: from input_buffer, or from the
-// file where it was longer than the read.
+// Whether the file holds the whole of its IEND chunk: the chunks are walked
+// by their lengths from the signature, in input_buffer, or in the file where
+// it was longer than the read. Whatever follows IEND is let be, as other
+// readers let it be.
 bool file_has_end(bool whole, std::size_t bytes_read, std::size_t file_size, std::FILE* file)
 {
-    if (whole) {
-        const std::size_t tail = std::min(bytes_read, TAIL_BYTES);
-        return has_end(input_buffer + bytes_read - tail, tail);
-    }
-    std::uint8_t bytes[TAIL_BYTES];
-    const std::size_t tail = std::min(file_size, TAIL_BYTES);
-    return std::fseek(file, static_cast<long>(file_size - tail), SEEK_SET) == 0 &&
-           std::fread(bytes, 1, tail, file) == tail && has_end(bytes, tail);
-}
-
-std::uint32_t big_endian_32(const std::uint8_t* at)
-{
-    return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
-           static_cast<std::uint32_t>(at[2]) << 8 | at[3];
-}
-
-// True where every chunk of the file, from the signature to IEND, is whole
-// and has the CRC it says, by the kernel table's CRC. The library then need
-// not work out the CRCs again, one table lookup a byte.
-bool chunks_sound(const std::uint8_t* file, std::size_t size, ChunkCrc crc)
-{
-    constexpr std::size_t LENGTH = 4, TYPE = 4, CRC = 4;
-    std::size_t at = sizeof PNG_SIGNATURE;
-    while (size - at >= LENGTH + TYPE + CRC) {
-        const std::size_t length = big_endian_32(file + at);
-        if (length > size - at - (LENGTH + TYPE + CRC)) {
+    const std::uint64_t size = whole ? bytes_read : file_size;
+    std::uint64_t at = sizeof PNG_SIGNATURE;
+    std::uint8_t chunk[sizeof IEND_CHUNK];
+    while (at <= size && size - at >= sizeof chunk) {
+        if (whole) {
+            std::memcpy(chunk, input_buffer + at, sizeof chunk);
+        } else if (at > static_cast<std::uint64_t>(LONG_MAX) ||
+                   std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
+                   std::fread(chunk, 1, sizeof chunk, file) != sizeof chunk) {
             return false;
         }
-        const std::uint8_t* type = file + at + LENGTH;
-        if (crc(type, TYPE + length) != big_endian_32(type + TYPE + length)) {
-            return false;
+        if (std::memcmp(chunk + CHUNK_LENGTH, IEND_CHUNK + CHUNK_LENGTH, CHUNK_TYPE) == 0) {
+            return std::memcmp(chunk, IEND_CHUNK, sizeof chunk) == 0;
         }
-        if (std::memcmp(type, "IEND", TYPE) == 0) {
-            return true;
-        }
-        at += LENGTH + TYPE + length + CRC;
+        at += CHUNK_LENGTH + CHUNK_TYPE + big_endian_32(chunk) + CHUNK_CRC;
     }
     return false;
 }
 
-// zlib's Adler-32 of the image data is not checked: every chunk's CRC is,
-// and it covers the same bytes. That saves about 7% of a 1080p frame.
+// zlib checks the Adler-32 of the image data as it inflates: a chunk CRC
+// made right again over damaged data (a tool that rewrites chunks) passes
+// every other check.
 struct Context {
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);
+    spng_ctx* ctx = spng_ctx_new(0);
     ~Context() { spng_ctx_free(ctx); }
 };
 
@@ -246,13 +221,6 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     // The whole file was read when it fits input_buffer; a longer one is
     // read by the library from the file itself.
     const bool whole = bytes_read >= file_size && bytes_read < input_buffer_size;
-    // Where the kernel table's CRC has found every chunk sound, the library
-    // is told to take them as they are; else it checks each one itself and
-    // says what is wrong, as ever.
-    const ChunkCrc crc = kernels().chunk_crc;
-    if (error == 0 && whole && crc != nullptr && chunks_sound(input_buffer, bytes_read, crc)) {
-        error = spng_set_crc_action(png.ctx, SPNG_CRC_USE, SPNG_CRC_USE);
-    }
     if (error == 0) {
         error = whole ? spng_set_png_buffer(png.ctx, input_buffer, bytes_read)
                       : (std::fseek(file, 0, SEEK_SET) == 0 ? spng_set_png_file(png.ctx, file) : SPNG_EIO);
@@ -292,6 +260,12 @@ FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::
     frame.red_first = !gray;
     frame.packed = false;
     const bool banded = as_stored && ihdr.interlace_method == SPNG_INTERLACE_NONE;
+    // The library sets the bits of each pass of an interlaced image of 1-, 2-
+    // or 4-bit samples into bytes that earlier passes share: those bytes
+    // start clear, or the last frame's pixels show through.
+    if (ihdr.interlace_method != SPNG_INTERLACE_NONE && ihdr.bit_depth < BITS_PER_BYTE) {
+        std::memset(scratch_buffer, 0, size);
+    }
     // The chunks after the image, up to IEND, too: a file cut short there
     // is damaged all the same.
     error = banded ? decode_and_pack_bands(png.ctx, size / ihdr.height, frame, dither)

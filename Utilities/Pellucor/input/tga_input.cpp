@@ -5,12 +5,14 @@
 //   0      image ID length; the ID follows the header and is skipped
 //   1      color-map type: 1 when a color map follows the ID
 //   2      image type: 1 color-mapped, 2 true color, 3 gray; 9, 10, 11 the
-//          same with RLE; any other value is read as 2
+//          same with RLE; 32 and 33 (Huffman-compressed color-mapped) are
+//          refused; any other value is read as 2
 //   3-4    first color-map index     5-6  color-map length
 //   7      color-map entry bits: 15, 16, 24 or 32
 //   12-13  width                     14-15  height
 //   16     bits per pixel            17  descriptor: bit 4 right to left,
-//                                        bit 5 top row first
+//                                        bit 5 top row first, bits 6-7
+//                                        interleaved rows (refused)
 // Pixels, after the ID and the map:
 //   color   24 bits blue, green, red; 32 bits blue, green, red, alpha;
 //           15 and 16 bits a little-endian word xRRRRRGG GGGBBBBB
@@ -34,7 +36,7 @@ constexpr std::size_t ID_LENGTH_OFFSET = 0, MAP_TYPE_OFFSET = 1, MAP_FIRST_OFFSE
                       MAP_ENTRY_OFFSET = 7, WIDTH_OFFSET = 12, HEIGHT_OFFSET = 14, DEPTH_OFFSET = 16,
                       DESCRIPTOR_OFFSET = 17;
 constexpr std::uint8_t MAP_PRESENT = 1;
-constexpr std::uint8_t RIGHT_TO_LEFT = 0x10, TOP_FIRST = 0x20;
+constexpr std::uint8_t RIGHT_TO_LEFT = 0x10, TOP_FIRST = 0x20, INTERLEAVING = 0xC0;
 constexpr unsigned BITS_PER_BYTE = 8;
 constexpr unsigned FIVE_BITS = 0x1F;
 constexpr unsigned RED_SHIFT = 10, GREEN_SHIFT = 5;
@@ -202,6 +204,11 @@ bool read_tga_header(std::size_t bytes_read, TgaHeader& header)
     return true;
 }
 
+bool may_be_tga(std::size_t bytes_read)
+{
+    return bytes_read <= MAP_TYPE_OFFSET || input_buffer[MAP_TYPE_OFFSET] <= MAP_PRESENT;
+}
+
 bool is_compressed(const TgaHeader& header)
 {
     return header.type == TGA_TYPE_RLE_MAPPED || header.type == TGA_TYPE_RLE_COLOR || header.type == TGA_TYPE_RLE_GRAY;
@@ -217,6 +224,12 @@ FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool ho
     if (header.width != static_cast<std::uint32_t>(video_width) ||
         header.height != static_cast<std::uint32_t>(video_height)) {
         return {InputProblem::wrong_size, 0, header.width, header.height, nullptr};
+    }
+    if (header.type == TGA_TYPE_HUFFMAN_MAPPED || header.type == TGA_TYPE_HUFFMAN_MAPPED_4PASS) {
+        return {InputProblem::tga_type, header.type, 0, 0, nullptr};
+    }
+    if ((header.descriptor & INTERLEAVING) != 0) {
+        return {InputProblem::interleaved_rows, 0, 0, 0, nullptr};
     }
     Stored stored = Stored::color24;
     if (const FrameCheck check = classify(header, stored); check.problem != InputProblem::none) {

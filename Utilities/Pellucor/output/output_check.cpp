@@ -4,6 +4,7 @@
 // file identity, with every frame of the range that exists.
 #include "output_check.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -15,18 +16,22 @@
 namespace {
 
 // Compares the open output with every frame of the range that exists, going
-// on past a missing or unreadable one. Where the conversion lies in the file
-// name, only the names in the folder that can be frames of the range are
-// looked at, so that a huge LAST costs nothing; where the folder cannot be
-// listed, or its listing fails partway, the range is walked. A pattern without a conversion names one file, and a range
-// that reads no frame is still checked at FIRST and LAST.
+// on past a missing or unreadable one. The range runs from the lower of
+// FIRST and LAST to the higher: a run of no frames (FIRST > LAST) empties
+// its output all the same. Where the conversion lies in the file name, only
+// the names in the folder that can be frames of the range are looked at, so
+// that a huge range costs nothing; where the folder cannot be listed, or its
+// listing fails partway, the range is walked. A pattern without a
+// conversion names one file.
 bool output_is_a_frame(const Run& run, const FileIdentity& output, std::int64_t& frame_found)
 {
     frame_found = INT64_MAX;
+    const std::int64_t low = std::min(run.first_frame, run.last_frame);
+    const std::int64_t high = std::max(run.first_frame, run.last_frame);
     const auto look_at = [&](std::int64_t frame) {
         char filename[FILENAME_SIZE];
         FileIdentity input {};
-        if (frame >= run.first_frame && frame <= run.last_frame && frame < frame_found &&
+        if (frame >= low && frame <= high && frame < frame_found &&
             expand_filename(filename, run.pattern, run.conversion, static_cast<std::int32_t>(frame)) &&
             identity_of_path(filename, input) && same_file(input, output)) {
             frame_found = frame;
@@ -37,15 +42,8 @@ bool output_is_a_frame(const Run& run, const FileIdentity& output, std::int64_t&
     const bool conversion_in_name =
         frame_folder(run.pattern, run.conversion, folder) && name_text(run.pattern, run.conversion, text);
     FileIdentity folder_identity {};
-    if (run.conversion == NO_CONVERSION || run.first_frame > run.last_frame) {
-        for (const std::int32_t frame : {run.first_frame, run.last_frame}) {
-            char filename[FILENAME_SIZE];
-            FileIdentity input {};
-            if (frame_found == INT64_MAX && expand_filename(filename, run.pattern, run.conversion, frame) &&
-                identity_of_path(filename, input) && same_file(input, output)) {
-                frame_found = frame;
-            }
-        }
+    if (run.conversion == NO_CONVERSION) {
+        look_at(run.first_frame);
         return frame_found != INT64_MAX;
     }
     if (conversion_in_name && open_folder(folder)) {
@@ -61,7 +59,7 @@ bool output_is_a_frame(const Run& run, const FileIdentity& output, std::int64_t&
     } else if (conversion_in_name && !identity_of_path(folder, folder_identity)) {
         return false;  // a folder that is not there holds no frame the run can open
     }
-    for (std::int64_t frame = run.first_frame; frame <= run.last_frame && frame < frame_found; ++frame) {
+    for (std::int64_t frame = low; frame <= high && frame < frame_found; ++frame) {
         look_at(frame);
     }
     return frame_found != INT64_MAX;

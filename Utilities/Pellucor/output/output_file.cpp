@@ -5,6 +5,7 @@
 #include "output_file.h"
 
 #include <atomic>
+#include <cerrno>
 #include <string>
 
 namespace {
@@ -38,6 +39,18 @@ void clean_up_output()
     }
 }
 
+bool names_closed_stream(const FileIdentity& output)
+{
+    for (const int descriptor : {STANDARD_OUTPUT, STANDARD_ERROR}) {
+        FileIdentity stand_in {};
+        if (was_closed_at_start(descriptor) && identity_of_descriptor(descriptor, stand_in) &&
+            same_file(stand_in, output)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 OutputOpen open_output(const char* path, std::size_t frame_bytes, FileIdentity& identity)
@@ -57,8 +70,12 @@ OutputOpen open_output(const char* path, std::size_t frame_bytes, FileIdentity& 
         }
     }
     on_interruption(clean_up_output);
-    if (!identity_of_descriptor(output_descriptor, identity)) {
+    // Standard output or error, by any name, where the run found it closed:
+    // the video would go nowhere.
+    if (!identity_of_descriptor(output_descriptor, identity) || names_closed_stream(identity)) {
+        const int error = errno;
         abandon_output();
+        errno = names_closed_stream(identity) ? EBADF : error;
         return OutputOpen::failed;
     }
     output_is_regular = identity.regular;

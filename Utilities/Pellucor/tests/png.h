@@ -6,6 +6,7 @@
 #ifdef PELLUCOR_PNG
 #include <spng.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +22,7 @@ struct PngParts {
     std::vector<Rgb> palette = {};
     Bytes transparency = {};  // tRNS alpha of the palette's entries
     int width = PICTURE_WIDTH, height = PICTURE_HEIGHT;
+    int compression = -1;  // zlib's level; 0 stores the rows as they are
 };
 
 inline Bytes png_file(const PngParts& parts)
@@ -48,6 +50,7 @@ inline Bytes png_file(const PngParts& parts)
     }
     spng_ctx* context = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, parts.compression);
     spng_ihdr ihdr = {static_cast<std::uint32_t>(parts.width),
                       static_cast<std::uint32_t>(parts.height),
                       parts.bit_depth,
@@ -82,6 +85,34 @@ inline Bytes png_file(const PngParts& parts)
     }
     spng_ctx_free(context);
     return file;
+}
+
+// A chunk's CRC-32, over its type and data, as the file stores it.
+inline std::uint32_t chunk_crc(const std::uint8_t* type, std::size_t size)
+{
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= type[i];
+        for (int bit = 0; bit < 8; ++bit) crc = crc >> 1 ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// The PNG with one byte of its first IDAT chunk's data XORed with flip, at
+// from_end bytes before the data's end (1: the last byte of the Adler-32),
+// and the chunk's CRC made right again: damage that only the zlib stream's
+// own checks can see.
+inline Bytes with_idat_byte_flipped(Bytes png, std::size_t from_end, std::uint8_t flip)
+{
+    const char name[] = "IDAT";
+    const auto type = std::search(png.begin(), png.end(), name, name + 4);
+    const std::size_t at = static_cast<std::size_t>(type - png.begin());
+    const std::size_t length = std::size_t {png[at - 4]} << 24 | std::size_t {png[at - 3]} << 16 |
+                               std::size_t {png[at - 2]} << 8 | png[at - 1];
+    png[at + 4 + length - from_end] ^= flip;
+    const std::uint32_t crc = chunk_crc(png.data() + at, 4 + length);
+    for (std::size_t i = 0; i < 4; ++i) png[at + 4 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    return png;
 }
 
 // The picture's channels, each sample widened to bits with a low byte

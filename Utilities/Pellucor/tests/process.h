@@ -4,7 +4,9 @@
 // command is started without a shell, so no path needs quoting for one.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -155,6 +157,27 @@ inline int spawn(const std::vector<std::string>& command, const fs::path& consol
 {
     return finish(start(command, console, split_errors ? Stdout::SPLIT : Stdout::CONSOLE));
 }
+
+#ifdef __linux__
+// finish, with the peak resident size of the child's own image in bytes,
+// read from /proc while it runs (wait4's figure would count the test
+// process too, whose memory the child shared until its exec).
+inline int finish(pid_t child, long long& peak_bytes)
+{
+    int status = 0;
+    const std::string path = "/proc/" + std::to_string(child) + "/status";
+    constexpr long long KIB = 1024;
+    constexpr useconds_t PAUSE_US = 1000;
+    while (child > 0 && waitpid(child, &status, WNOHANG) == 0) {
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) peak_bytes = std::max(peak_bytes, std::stoll(line.substr(6)) * KIB);
+        }
+        usleep(PAUSE_US);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+#endif
 #endif
 
 }  // namespace test_process

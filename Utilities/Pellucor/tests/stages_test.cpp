@@ -11,6 +11,7 @@
 
 #include "dither.h"
 #include "frame_input.h"
+#include "frame_kind.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
@@ -278,6 +279,10 @@ TEST(FrameInput, RefusesWhatItCannotConvert)
         {"map past the end", tga_file({1, 8, {}, 0, {}, 0, 600, 24, map24}), InputProblem::incomplete, 0},
         {"16-bit pixels cut short", tga_file({2, 16, Bytes(11, 0)}), InputProblem::incomplete, 0},
         {"RLE gray cut short", tga_file({11, 8, {0x84, 1}}), InputProblem::incomplete, 0},
+        {"type 32", tga_file({32, 24, bgr}), InputProblem::tga_type, 32},
+        {"type 33, 8-bit indices", tga_file({33, 8, gray, 0, {}, 0, 6, 24, map24}), InputProblem::tga_type, 33},
+        {"rows interleaved two ways", tga_file({2, 24, bgr, 0x40}), InputProblem::interleaved_rows, 0},
+        {"rows interleaved four ways, top first", tga_file({3, 8, gray, 0xA0}), InputProblem::interleaved_rows, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -301,6 +306,58 @@ TEST(FrameInput, RefusesWhatItCannotConvert)
         EXPECT_EQ(check.problem, InputProblem::wrong_size);
         EXPECT_EQ(check.width, static_cast<unsigned>(width));
         EXPECT_EQ(check.height, static_cast<unsigned>(height));
+    }
+}
+
+// A file's kind from its first bytes: each signature, whole and cut short,
+// and what comes near one without being it. Every TGA is read as one.
+TEST(FrameInput, KindOfFileFromItsFirstBytes)
+{
+    const auto bytes = [](const auto& text) { return Bytes(std::begin(text), std::end(text) - 1); };
+    Bytes bmp = bytes("BM\x46\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0");
+    Bytes bmp_other_header = bmp;
+    bmp_other_header[14] = 41;
+    struct Case {
+        const char* name;
+        Bytes file;
+        FileKind kind;
+    };
+    const Case cases[] = {
+        {"TGA", color_tga(PICTURE, PICTURE_WIDTH, PICTURE_HEIGHT), FileKind::tga},
+        {"TGA with a map", tga_file({1, 8, Bytes(6, 0), 0, {}, 0, 1, 24, {1, 2, 3}}), FileKind::tga},
+        {"empty", {}, FileKind::tga},
+        {"PNG", bytes("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"), FileKind::png},
+        {"PNG signature cut short", bytes("\x89PNG\r\n\x1A"), FileKind::tga},
+        {"JPEG", bytes("\xFF\xD8\xFF\xDB"), FileKind::jpeg},
+        {"JPEG cut short", bytes("\xFF\xD8"), FileKind::tga},
+        {"BMP", bmp, FileKind::bmp},
+        {"BM and no known header size", bmp_other_header, FileKind::tga},
+        {"GIF87a", bytes("GIF87a\x03\0"), FileKind::gif},
+        {"GIF89a", bytes("GIF89a\x03\0"), FileKind::gif},
+        {"WebP", bytes("RIFF\x20\0\0\0WEBPVP8 "), FileKind::webp},
+        {"RIFF of WAVE", bytes("RIFF\x20\0\0\0WAVEfmt "), FileKind::tga},
+        {"TIFF, Intel", bytes("II*\0\x08\0\0\0"), FileKind::tiff},
+        {"TIFF, Motorola", bytes("MM\0*\0\0\0\x08"), FileKind::tiff},
+        {"QOI", bytes("qoif\0\0\0\x03"), FileKind::qoi},
+        {"text", bytes("P3\n3 2\n255\n"), FileKind::text},
+        {"text with CR LF and a tab", bytes("a\tb\r\n"), FileKind::text},
+        {"UTF-8 text", bytes("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\x9E\n"), FileKind::text},
+        {"text, one byte", bytes("a"), FileKind::tga},
+        {"text with a NUL", bytes("abc\0def"), FileKind::tga},
+        {"a stray UTF-8 continuation",
+         bytes("ab\x89"
+               "cd"),
+         FileKind::tga},
+        {"a UTF-8 lead without its continuation",
+         bytes("ab\xC3"
+               "cd"),
+         FileKind::tga},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(kind_of_file(c.file.data(), c.file.size()), c.kind);
+        const bool read = c.kind == FileKind::tga || c.kind == FileKind::png;
+        EXPECT_EQ(name_of_kind(c.kind) == nullptr, read);
     }
 }
 
@@ -430,14 +487,23 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
         {"palette 2", {SPNG_COLOR_TYPE_INDEXED, 2, {0, 1, 2, 3, 1, 0}, false, four}, words_of({0, 1, 2, 3, 1, 0})},
         {"palette 1", {SPNG_COLOR_TYPE_INDEXED, 1, {0, 1, 1, 0, 0, 1}, false, two}, words_of({0, 1, 1, 0, 0, 1})},
     };
+    // The work area holds whatever the last frame left there: clear bits or
+    // set bits.
+    struct Pass {
+        bool interlaced;
+        std::uint8_t left_over;
+    };
+    constexpr Pass PASSES[] = {{false, 0xFF}, {true, 0x00}, {true, 0xFF}};
     for (const Case& c : cases) {
-        for (const bool interlaced : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : ""));
+        for (const auto& [interlaced, left_over] : PASSES) {
+            SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : "") + ", after " +
+                         std::to_string(left_over));
             PngParts parts = c.png;
             parts.interlaced = interlaced;
             const Bytes file = png_file(parts);
             ASSERT_FALSE(file.empty());
             load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
+            std::memset(scratch_buffer, left_over, scratch_buffer_size);
             ASSERT_TRUE(is_png(file.size()));
             SourceFrame frame {};
             const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame, false);
@@ -446,6 +512,23 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
                       c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
             pack_frame(frame);
             EXPECT_EQ(packed(6), c.words);
+            // The same kind of PNG with its zlib checksum damaged, and
+            // taller and shorter than the run's frames: each refused.
+            const Bytes damaged = with_idat_byte_flipped(file, 1, 0x01);
+            load(damaged, PICTURE_WIDTH, PICTURE_HEIGHT);
+            EXPECT_EQ(decode_png_frame(damaged.size(), damaged.size(), nullptr, frame, false).problem,
+                      InputProblem::invalid_png);
+            const std::size_t row_samples = c.png.samples.size() / PICTURE_HEIGHT;
+            for (const int height : {PICTURE_HEIGHT + 1, PICTURE_HEIGHT - 1}) {
+                SCOPED_TRACE(height);
+                parts.height = height;
+                parts.samples.resize(row_samples * static_cast<std::size_t>(height), 1);
+                const Bytes other = png_file(parts);
+                load(other, PICTURE_WIDTH, PICTURE_HEIGHT);
+                const FrameCheck size_check = decode_png_frame(other.size(), other.size(), nullptr, frame, false);
+                EXPECT_EQ(size_check.problem, InputProblem::wrong_size);
+                EXPECT_EQ(size_check.height, static_cast<unsigned>(height));
+            }
         }
     }
 }
