@@ -43,6 +43,10 @@ enum class InputProblem {
     index_outside_map,  // color index value, not in the map
     invalid_png,        // a PNG the library refuses, for reason
     no_png_reader,      // a PNG, and a build without the library
+    invalid_jpeg,       // a JPEG the library refuses, for reason
+    no_jpeg_reader,     // a JPEG, and a build without the library
+    cmyk_jpeg,          // a JPEG of CMYK or YCCK components
+    jpeg_precision,     // a JPEG of value-bit samples
 };
 
 struct FrameCheck {
