@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The frame loop. For each frame number from FIRST to LAST, the pattern is
-// expanded, the file read in one read, told PNG or TGA by its signature,
+// expanded, the file read in one read, told PNG, JPEG or TGA by its signature,
 // checked against the run's geometry, brought into the packers' layout and
 // packed; its line says "Frame N ... ", then "Uncompressing ... " for an RLE
 // frame and "Grayscale ... " for a gray one, then "OK" once its words are
@@ -16,6 +16,7 @@
 #include "frame_input.h"
 #include "frame_names.h"
 #include "frame_store.h"
+#include "jpeg_input.h"
 #include "output_file.h"
 #include "pixel_pack.h"
 #include "png_input.h"
@@ -101,6 +102,15 @@ void refuse_frame(FrameOutcome& outcome, const Run& run, const FrameCheck& check
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a valid PNG: %s\n", pattern, check.reason);
     case InputProblem::no_png_reader:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a PNG, which this build cannot read\n", pattern);
+    case InputProblem::invalid_jpeg:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a valid JPEG: %s\n", pattern, check.reason);
+    case InputProblem::no_jpeg_reader:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a JPEG, which this build cannot read\n", pattern);
+    case InputProblem::cmyk_jpeg:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a CMYK JPEG, which is not supported\n", pattern);
+    case InputProblem::jpeg_precision:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a %u-bit JPEG, which is not supported\n", pattern,
+                      check.value);
     default:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
     }
@@ -145,19 +155,22 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
     if (!read) {
         outcome.error = errno;
     }
-    // A PNG is told by its signature, whatever its name; a PNG longer than
-    // input_buffer is read on from the file, still open.
+    // A PNG or a JPEG is told by its signature, whatever its name; one
+    // longer than input_buffer is read on from the file, still open.
     SourceFrame source {};
     FrameCheck check {};
     const bool png = read && is_png(bytes_read);
+    const bool jpeg = read && !png && is_jpeg(bytes_read);
     if (png) {
         check = decode_png_frame(bytes_read, input_identity.size, input, source, run.dither);
+    } else if (jpeg) {
+        check = decode_jpeg_frame(bytes_read, input_identity.size, input, source, run.dither);
     }
     if (std::fclose(input) != 0 || !read) {
         refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
         return outcome;
     }
-    if (!png) {
+    if (!png && !jpeg) {
         TgaHeader header {};
         if (!read_tga_header(bytes_read, header)) {
             refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", run.pattern);

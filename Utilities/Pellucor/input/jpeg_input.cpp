@@ -219,7 +219,7 @@ FrameCheck decode_jpeg_frame(std::size_t bytes_read, std::size_t file_size, std:
 
 const char* jpeg_library_version()
 {
-    return "libjpeg-turbo " PELLUCOR_VERSION_TEXT(LIBJPEG_TURBO_VERSION);
+    return PELLUCOR_VERSION_TEXT(LIBJPEG_TURBO_VERSION);
 }
 
 #endif

@@ -20,6 +20,6 @@ bool is_jpeg(std::size_t bytes_read);
 FrameCheck decode_jpeg_frame(std::size_t bytes_read, std::size_t file_size, std::FILE* file, SourceFrame& frame,
                              bool dither);
 
-// The library's name and version where the build reads JPEG frames, else
+// The version of libjpeg-turbo where the build reads JPEG frames, else
 // nullptr.
 const char* jpeg_library_version();

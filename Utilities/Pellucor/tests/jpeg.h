@@ -12,7 +12,7 @@
 // The words of a picture of pixels of size 3 (red, green, blue) or 1 (gray),
 // width wide, in format; each row's pixels from row_pixels where every row
 // is one pixel over and over (the wide fixtures).
-inline Bytes jpeg_words(const Bytes& pixels, std::size_t size, const WordFormat& format, std::size_t width = 0)
+inline Bytes words_of_pixels(const Bytes& pixels, std::size_t size, const WordFormat& format, std::size_t width = 0)
 {
     const std::size_t count = width == 0 ? pixels.size() / size : pixels.size() / size * width;
     Bytes words(2 * count);

@@ -4,6 +4,7 @@
 pixels that djpeg (libjpeg-turbo, default settings) decodes from it.
 
     python3 Utilities/Pellucor/tests/make_jpeg_fixtures.py > Utilities/Pellucor/tests/jpeg_fixtures.h
+    clang-format -i Utilities/Pellucor/tests/jpeg_fixtures.h
 
 Run once, by hand (Debian: libjpeg-turbo-progs); the tests use the output.
 The picture is 21 x 10, an asymmetric F in red on a gradient, so that flips,
@@ -28,6 +29,11 @@ def picture():
         for x in range(WIDTH):
             rows += bytes((230, 10, 20) if (x, y) in F else (20 + 10 * x, 40 + 15 * y, 200 - 5 * x))
     return rows
+
+
+# tga.h's 3 x 2 PICTURE and GRAY_PICTURE, for the runs that mix every kind.
+SMALL = bytes((255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 8, 10, 13, 7, 7, 80))
+SMALL_GRAY = bytes((255, 128, 4, 8, 0, 200))
 
 
 def wide(width, height, color):
@@ -94,6 +100,11 @@ def main():
     for name, options, gray in CASES:
         jpeg = run(["cjpeg", "-quality", "90"] + options, source)
         out += [f"// cjpeg -quality 90 {' '.join(options)}", array(f"JPEG_{name}", jpeg),
+                array(f"JPEG_{name}_PIXELS", decoded(jpeg)), ""]
+    for name, pixels, color, options in (("SMALL", SMALL, True, ["-progressive"]),
+                                         ("SMALL_GRAY", SMALL_GRAY, False, ["-grayscale"])):
+        jpeg = run(["cjpeg", "-quality", "90"] + options, netpbm(3, 2, pixels, color))
+        out += [f"// tga.h's 3 x 2 picture, cjpeg -quality 90 {' '.join(options)}", array(f"JPEG_{name}", jpeg),
                 array(f"JPEG_{name}_PIXELS", decoded(jpeg)), ""]
     for name, width, height, color in (("WIDE_GRAY", 6000, 40, False), ("WIDE_444", 2800, 40, True)):
         jpeg = run(["cjpeg", "-optimize"] + (["-sample", "1x1"] if color else []),

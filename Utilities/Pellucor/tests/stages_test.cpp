@@ -512,6 +512,8 @@ TEST(JpegInput, EveryKindBecomesDjpegsPicture)
         {"arithmetic coded", JPEG_ARITHMETIC_420, JPEG_ARITHMETIC_420_PIXELS, false},
         {"gray baseline", JPEG_GRAY_BASELINE, JPEG_GRAY_BASELINE_PIXELS, true},
         {"gray progressive", JPEG_GRAY_PROGRESSIVE, JPEG_GRAY_PROGRESSIVE_PIXELS, true},
+        {"3 x 2 progressive", JPEG_SMALL, JPEG_SMALL_PIXELS, false, 3, 2},
+        {"3 x 2 gray", JPEG_SMALL_GRAY, JPEG_SMALL_GRAY_PIXELS, true, 3, 2},
         {"wide gray", JPEG_WIDE_GRAY, JPEG_WIDE_GRAY_ROW_PIXELS, true, JPEG_WIDE_GRAY_WIDTH, JPEG_WIDE_GRAY_HEIGHT},
         {"wide 4:4:4", JPEG_WIDE_444, JPEG_WIDE_444_ROW_PIXELS, false, JPEG_WIDE_444_WIDTH, JPEG_WIDE_444_HEIGHT},
     };
@@ -519,9 +521,9 @@ TEST(JpegInput, EveryKindBecomesDjpegsPicture)
     for (const Case& c : cases) {
         const std::size_t size = c.gray ? 1 : 3, width = static_cast<std::size_t>(c.width);
         const std::size_t pixels = width * static_cast<std::size_t>(c.height);
-        const bool wide = c.width != JPEG_WIDTH;
-        // The row of each pixel, and the pixel itself.
-        const auto pixel = [&](std::size_t i) { return c.pixels.data() + size * (wide ? i / width : i); };
+        // The wide fixtures give one pixel for each row.
+        const bool one_a_row = c.pixels.size() < size * pixels;
+        const auto pixel = [&](std::size_t i) { return c.pixels.data() + size * (one_a_row ? i / width : i); };
         for (const WordFormat* format : {&DEFAULT_COLOR_FORMAT, &bgr565be}) {
             for (const bool from_file : {false, true}) {
                 for (const bool dither : {false, true}) {
