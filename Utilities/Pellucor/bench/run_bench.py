@@ -195,10 +195,11 @@ def report(times, count):
             pairs = list(zip(times[name], times["pellucor"]))
             print(f"    {name + ' / pellucor':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
                   f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
-    if "ffmpeg" in times:
-        pairs = list(zip(times["pellucor"], times["ffmpeg"]))
-        print(f"    {'pellucor / ffmpeg':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
-              f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
+    for name in times if "ffmpeg" in times else []:
+        if name not in ("floor", "ffmpeg"):
+            pairs = list(zip(times[name], times["ffmpeg"]))
+            print(f"    {name + ' / ffmpeg':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
+                  f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
 
 
 def main():
