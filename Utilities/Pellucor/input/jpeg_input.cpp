@@ -115,7 +115,9 @@ void count_scans(j_common_ptr info)
 }
 
 // Decodes the rows into scratch_buffer a band at a time and packs each band.
-void decode_and_pack_bands(jpeg_decompress_struct& info, const SourceFrame& frame, bool dither)
+// False where the library gives no row, which a source that never suspends,
+// as these, does not do.
+bool decode_and_pack_bands(jpeg_decompress_struct& info, const SourceFrame& frame, bool dither)
 {
     const std::size_t row_bytes = static_cast<std::size_t>(video_width) * frame.pixel_size;
     const std::size_t height = static_cast<std::size_t>(video_height);
@@ -133,11 +135,15 @@ void decode_and_pack_bands(jpeg_decompress_struct& info, const SourceFrame& fram
             for (std::size_t i = 0; i < asked; ++i) {
                 pointers[i] = scratch_buffer + (done + i) * row_bytes;
             }
-            // Each call gives at least one row or fails through stop().
-            done += jpeg_read_scanlines(&info, pointers, static_cast<JDIMENSION>(asked));
+            const JDIMENSION given = jpeg_read_scanlines(&info, pointers, static_cast<JDIMENSION>(asked));
+            if (given == 0) {
+                return false;
+            }
+            done += given;
         }
         pack_rows(band, first, rows, dither);
     }
+    return true;
 }
 
 // Everything that can fail inside the library, in one function whose only
@@ -193,7 +199,9 @@ FrameCheck decode(Decoder& decoder, bool whole, std::size_t bytes_read, std::FIL
     frame.red_first = !gray;
     // Packed as far as decoded, even where the data fails further on.
     frame.packed = true;
-    decode_and_pack_bands(info, frame, dither);
+    if (!decode_and_pack_bands(info, frame, dither)) {
+        return {InputProblem::invalid_jpeg, 0, 0, 0, "the library gave no rows"};
+    }
     // Reads on to the end of image marker: a file cut short after its last
     // row is damaged all the same.
     jpeg_finish_decompress(&info);
