@@ -28,7 +28,8 @@ testsrc2 at -q:v 2 (4:2:0, as FFmpeg writes JPEGs from video), and the
 floor is the JPEG floor (the same libjpeg-turbo decoding each frame with its
 defaults and writing 2 bytes a pixel); FFmpeg runs on one thread unless
 --ffmpeg-threads says otherwise. FFmpeg decodes with its own JPEG decoder,
-not libjpeg-turbo, so its words may differ by a level here and there.
+not libjpeg-turbo, and upsamples the color differently, so its words
+differ from pellucor's at color edges; the work is the same.
 
 Two modes, both reported by default:
   fresh      the output file is removed before each run, outside the timed
