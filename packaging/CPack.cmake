@@ -9,12 +9,14 @@
 set(CPACK_PACKAGE_NAME pellucor)
 set(CPACK_PACKAGE_VENDOR "The Pellucor authors")
 set(CPACK_PACKAGE_CONTACT "The Pellucor authors <pellucor@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert a numbered sequence of TGA frames to raw 16-bit video")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert a numbered sequence of TGA, PNG or JPEG frames to raw 16-bit video")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "Pellucor turns a numbered sequence of TGA frames (true color, gray or\n"
-       "color-mapped, raw or run-length compressed) into one headerless file of\n"
-       "16-bit pixel words, frames back to back, that a player on a small display\n"
-       "streams straight from the file. It fails loudly on a missing, broken or\n"
+       "color-mapped, raw or run-length compressed), PNG frames (every color\n"
+       "type and bit depth) or JPEG frames (baseline or progressive, color or\n"
+       "gray), mixed as they come, into one headerless file of 16-bit pixel\n"
+       "words, frames back to back, that a player on a small display streams\n"
+       "straight from the file. It fails loudly on a missing, broken or\n"
        "wrong-sized frame and never writes over one of its own input frames.")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)

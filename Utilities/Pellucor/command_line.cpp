@@ -17,6 +17,7 @@
 #include "frame_names.h"
 #include "frame_store.h"
 #include "platform.h"
+#include "jpeg_input.h"
 #include "plv_inspect.h"
 #include "png_input.h"
 #include "vector_path.h"
@@ -242,8 +243,18 @@ void print_help()
 void print_version()
 {
     say("Vector path: %s\n", kernels().name);
+    // The kinds this build reads, with their libraries, then those it lacks.
     const char* png = png_library_version();
-    png != nullptr ? say("Frames: TGA, PNG (libspng %s)\n", png) : say("Frames: TGA; PNG frames not in this build\n");
+    const char* jpeg = jpeg_library_version();
+    say("Frames: TGA");
+    if (png != nullptr) say(", PNG (libspng %s)", png);
+    if (jpeg != nullptr) say(", JPEG (libjpeg-turbo %s)", jpeg);
+    if (png == nullptr || jpeg == nullptr) {
+        say("; %s frames not in this build", png == nullptr && jpeg == nullptr ? "PNG and JPEG"
+                                             : png == nullptr                  ? "PNG"
+                                                                               : "JPEG");
+    }
+    say("\n");
 }
 
 }  // namespace

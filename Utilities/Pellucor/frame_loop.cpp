@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The frame loop. For each frame number from FIRST to LAST, the pattern is
-// expanded, the file read in one read, told PNG or TGA by its signature,
+// expanded, the file read in one read, told PNG, JPEG or TGA by its signature,
 // checked against the run's geometry, brought into the packers' layout and
 // packed; its line says "Frame N ... ", then "Uncompressing ... " for an RLE
 // frame and "Grayscale ... " for a gray one, then "OK" once its words are
@@ -17,6 +17,7 @@
 #include "frame_kind.h"
 #include "frame_names.h"
 #include "frame_store.h"
+#include "jpeg_input.h"
 #include "output_file.h"
 #include "pixel_pack.h"
 #include "png_input.h"
@@ -108,6 +109,15 @@ void refuse_frame(FrameOutcome& outcome, const Run& run, const FrameCheck& check
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a valid PNG: %s\n", pattern, check.reason);
     case InputProblem::no_png_reader:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a PNG, which this build cannot read\n", pattern);
+    case InputProblem::invalid_jpeg:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is not a valid JPEG: %s\n", pattern, check.reason);
+    case InputProblem::no_jpeg_reader:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a JPEG, which this build cannot read\n", pattern);
+    case InputProblem::cmyk_jpeg:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a CMYK JPEG, which is not supported\n", pattern);
+    case InputProblem::jpeg_precision:
+        return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is a %u-bit JPEG, which is not supported\n", pattern,
+                      check.value);
     default:
         return refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is incomplete\n", pattern);
     }
@@ -153,23 +163,27 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
         outcome.error = errno;
     }
     // The kind is told by the file's first bytes, whatever its name; a PNG
-    // longer than input_buffer is read on from the file, still open.
+    // or a JPEG longer than input_buffer is read on from the file, still open.
     SourceFrame source {};
     FrameCheck check {};
     const FileKind kind = read ? kind_of_file(input_buffer, bytes_read) : FileKind::tga;
-    if (kind == FileKind::png) {
+    const bool png = kind == FileKind::png;
+    const bool jpeg = read && !png && is_jpeg(bytes_read);
+    if (png) {
         check = decode_png_frame(bytes_read, input_identity.size, input, source, run.dither);
+    } else if (jpeg) {
+        check = decode_jpeg_frame(bytes_read, input_identity.size, input, source, run.dither);
     }
     if (std::fclose(input) != 0 || !read) {
         refuse(outcome, EXIT_INPUT_FAILED, "Could not read input file %s\n", run.pattern);
         return outcome;
     }
-    if (kind != FileKind::png && kind != FileKind::tga) {
+    if (!png && !jpeg && kind != FileKind::tga) {
         refuse(outcome, EXIT_INPUT_FAILED, "Input file %s is %s, not a TGA or PNG frame\n", run.pattern,
                name_of_kind(kind));
         return outcome;
     }
-    if (kind == FileKind::tga) {
+    if (!png && !jpeg && kind == FileKind::tga) {
         TgaHeader header {};
         const bool whole_header = read_tga_header(bytes_read, header);
         check = whole_header ? decode_frame(header, bytes_read, run.honor_origin, source)

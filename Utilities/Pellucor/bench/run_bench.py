@@ -4,7 +4,7 @@
 
     python3 Utilities/Pellucor/bench/run_bench.py [BUILD_DIR] [--runs N] [--mode fresh|overwrite|both]
         [--baseline OTHER_BUILD_DIR] [--own-frames] [--no-ffmpeg] [--size WxH ...]
-        [--format F ...] [--option O ...] [--vector-path P ...] [--gray | --bgra | --png]
+        [--format F ...] [--option O ...] [--vector-path P ...] [--gray | --bgra | --png | --jpeg]
         [--ffmpeg-threads default|N]
 
 The sizes are 600 frames of 320 x 240, 150 of 640 x 480, 60 of 1920 x 1080
@@ -23,6 +23,14 @@ so that they compress as real renders do, and the floor is the PNG floor
 runs on one thread unless --ffmpeg-threads says otherwise ("default": its
 own choice, as a user runs it).
 
+With --jpeg the frames are JPEG, written by FFmpeg from the same noisy
+testsrc2 at -q:v 2 (4:2:0, as FFmpeg writes JPEGs from video), and the
+floor is the JPEG floor (the same libjpeg-turbo decoding each frame with its
+defaults and writing 2 bytes a pixel); FFmpeg runs on one thread unless
+--ffmpeg-threads says otherwise. FFmpeg decodes with its own JPEG decoder,
+not libjpeg-turbo, and upsamples the color differently, so its words
+differ from pellucor's at color edges; the work is the same.
+
 Two modes, both reported by default:
   fresh      the output file is removed before each run, outside the timed
              span, so that no run pays for freeing the page cache of the
@@ -39,6 +47,7 @@ of the child); the ratios are taken pair by pair, then their median and range.
 """
 import argparse
 import os
+import platform
 import shutil
 import statistics
 import subprocess
@@ -49,6 +58,7 @@ import time
 SIZES = [(320, 240, 600), (640, 480, 150), (1920, 1080, 60), (3840, 2160, 15)]
 PATTERN = "f%04d.tga"
 PNG_PATTERN = "f%04d.png"
+JPEG_PATTERN = "f%04d.jpg"
 
 
 def tga_header(image_type, width, height):
@@ -96,10 +106,14 @@ def write_frames_ourselves(folder, width, height, count):
             f.write(frames[number % distinct])
 
 
-def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=False, png=False):
+def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=False, png=False, jpeg=False):
     half = count // 2
     source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=25"]
     target = os.path.join(folder, PATTERN)
+    if jpeg:
+        subprocess.run(source + ["-frames:v", str(count), "-vf", "noise=alls=12:allf=t+u", "-q:v", "2",
+                                 os.path.join(folder, JPEG_PATTERN)], check=True)
+        return
     if png:
         subprocess.run(source + ["-frames:v", str(count), "-vf", "noise=alls=12:allf=t+u",
                                  os.path.join(folder, PNG_PATTERN)], check=True)
@@ -116,6 +130,16 @@ def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=Fals
 # The /proc/cpuinfo flags that each vector path needs (Linux).
 PATH_FLAGS = {"avx512": ["avx512f", "avx512bw", "avx512vbmi"], "avx2": ["avx2"], "ssse3": ["ssse3"],
               "neon": ["asimd"], "plain": []}
+
+
+def processor_name():
+    """The processor's model name, as figures are quoted beside it."""
+    try:
+        with open("/proc/cpuinfo") as f:
+            line = next((line for line in f if line.startswith("model name")), "")
+    except OSError:
+        line = ""
+    return line.partition(":")[2].strip() or platform.processor() or "unknown processor"
 
 
 def processor_has(path):
@@ -172,10 +196,11 @@ def report(times, count):
             pairs = list(zip(times[name], times["pellucor"]))
             print(f"    {name + ' / pellucor':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
                   f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
-    if "ffmpeg" in times:
-        pairs = list(zip(times["pellucor"], times["ffmpeg"]))
-        print(f"    {'pellucor / ffmpeg':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
-              f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
+    for name in times if "ffmpeg" in times else []:
+        if name not in ("floor", "ffmpeg"):
+            pairs = list(zip(times[name], times["ffmpeg"]))
+            print(f"    {name + ' / ffmpeg':24} wall {ratio_text([p[0] / f[0] for p, f in pairs])}"
+                  f"  cpu {ratio_text([p[1] / f[1] for p, f in pairs])}")
 
 
 def main():
@@ -191,8 +216,9 @@ def main():
     parser.add_argument("--gray", action="store_true", help="gray frames instead of color ones (needs FFmpeg)")
     parser.add_argument("--bgra", action="store_true", help="32-bit color frames (needs FFmpeg)")
     parser.add_argument("--png", action="store_true", help="PNG frames against the PNG floor (needs FFmpeg)")
+    parser.add_argument("--jpeg", action="store_true", help="JPEG frames against the JPEG floor (needs FFmpeg)")
     parser.add_argument("--ffmpeg-threads", help="FFmpeg's -threads: 'default' for its own choice "
-                        "(default: 1 with --png, else its own choice)")
+                        "(default: 1 with --png or --jpeg, else its own choice)")
     parser.add_argument("--format", action="append", default=[], help="also time pellucor --format F")
     parser.add_argument("--option", action="append", default=[], help="also time pellucor with this option")
     parser.add_argument("--vector-path", action="append", default=[], choices=list(PATH_FLAGS),
@@ -207,13 +233,15 @@ def main():
             sys.exit(f"{program} not found: build first (cmake -B {args.build} && cmake --build {args.build})")
     ffmpeg = shutil.which("ffmpeg")
     encode_with_ffmpeg = ffmpeg and not args.own_frames
-    if (args.gray or args.bgra or args.png) and not ffmpeg:
-        sys.exit("--gray, --bgra and --png need FFmpeg to write the frames")
-    if args.png:
-        floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", "pellucor_png_floor")
+    if (args.gray or args.bgra or args.png or args.jpeg) and not ffmpeg:
+        sys.exit("--gray, --bgra, --png and --jpeg need FFmpeg to write the frames")
+    kind = "png" if args.png else "jpeg" if args.jpeg else None
+    if kind:
+        floor = os.path.join(args.build, "Utilities", "Pellucor", "bench", f"pellucor_{kind}_floor")
         if not os.access(floor, os.X_OK):
-            sys.exit(f"{floor} not found: --png needs a build that reads PNG frames")
+            sys.exit(f"{floor} not found: --{kind} needs a build that reads {kind.upper()} frames")
     modes = ["fresh", "overwrite"] if args.mode == "both" else [args.mode]
+    print(f"{processor_name()}, {os.cpu_count()} processors")
     print(f"frames by {'FFmpeg' if encode_with_ffmpeg else 'this script'}; medians of {args.runs} runs")
     paths = []
     for path in args.vector_path:
@@ -224,11 +252,12 @@ def main():
 
     for width, height, count in sizes:
         with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
-            if args.gray or args.bgra or args.png:
-                write_frames_with_ffmpeg(folder, width, height, count, gray=args.gray, bgra=args.bgra, png=args.png)
+            if args.gray or args.bgra or kind:
+                write_frames_with_ffmpeg(folder, width, height, count, gray=args.gray, bgra=args.bgra, png=args.png,
+                                         jpeg=args.jpeg)
             else:
                 (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
-            pattern = os.path.join(folder, PNG_PATTERN if args.png else PATTERN)
+            pattern = os.path.join(folder, {"png": PNG_PATTERN, "jpeg": JPEG_PATTERN}.get(kind, PATTERN))
             output = os.path.join(folder, "out.raw")
             geometry = ["1", str(count), str(width), str(height)]
             commands = {"pellucor": [pellucor, pattern, output] + geometry}
@@ -242,13 +271,13 @@ def main():
                 commands["path " + path] = ([pellucor, pattern, output] + geometry, {"PELLUCOR_VECTOR_PATH": path})
             commands["floor"] = [floor, pattern, output] + geometry
             if ffmpeg and not args.no_ffmpeg:
-                ffmpeg_threads = args.ffmpeg_threads or ("1" if args.png else "default")
+                ffmpeg_threads = args.ffmpeg_threads or ("1" if kind else "default")
                 threads = [] if ffmpeg_threads == "default" else ["-threads", ffmpeg_threads]
                 commands["ffmpeg"] = ["ffmpeg", "-v", "error"] + threads + ["-start_number", "1", "-i", pattern,
                                       "-frames:v", str(count), "-sws_flags", "neighbor", "-f", "rawvideo",
                                       "-pix_fmt", "rgb555le", "-y", output]
             megabytes = sum(os.path.getsize(pattern % n) for n in range(1, count + 1)) / 1e6
-            print(f"\n{width} x {height}, {count} frames ({megabytes:.1f} MB of {'PNG' if args.png else 'TGA'})")
+            print(f"\n{width} x {height}, {count} frames ({megabytes:.1f} MB of {(kind or 'tga').upper()})")
             for mode in modes:
                 print(f"  {mode}:")
                 report(measure(commands, output, mode == "fresh", args.runs), count)

@@ -6,16 +6,15 @@
 // Input: byte 0's low bit picks --honor-origin, its next bit --dither; byte
 // 1 the word format; byte
 // 2's high bits the kernels' path where the processor has it. The rest is
-// the frame file, a TGA or, by its signature, a PNG. The run's geometry is the header's own where it is at most
-// 511 x 7 pixels (past every vector chunk of 64 pixels and its tails), so
-// that every type and depth is reached; otherwise the header's size modulo
-// that, which the stage must refuse. A frame that the stage accepts must
-// have packed exactly 2 x width x height bytes that match the reference
-// formula (dithered, with --dither) on the pixels it handed over; a frame
-// it refuses must have left output_buffer alone, except that an 8-bit RGB
-// or gray PNG frame that is not interlaced, packed band by band as it is
-// decoded, may have packed rows before its fault: never past its words. 24-bit RLE frames are also decoded by the
-// reference decoder, which must agree on whether the frame is complete and on every pixel.
+// the frame file, a TGA or, by its signature, a PNG or a JPEG. The run's geometry is the header's own where it is at
+// most 511 x 7 pixels (past every vector chunk of 64 pixels and its tails), so that every type and depth is reached;
+// otherwise the header's size modulo that, which the stage must refuse. A frame that the stage accepts must have packed
+// exactly 2 x width x height bytes that match the reference formula (dithered, with --dither) on the pixels it handed
+// over; a frame it refuses must have left output_buffer alone, except that an 8-bit RGB or gray PNG frame that is not
+// interlaced, packed band by band as it is decoded, may have packed rows before its fault: never past its words; so may
+// any JPEG frame, always packed band by band, whose geometry is that of its first frame header where it fits. 24-bit
+// RLE frames are also decoded by the reference decoder, which must agree on whether the frame is complete and on every
+// pixel.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +24,7 @@
 #include "frame_input.h"
 #include "frame_kind.h"
 #include "frame_store.h"
+#include "jpeg_input.h"
 #include "png_input.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
@@ -53,9 +53,14 @@ void check(bool condition)
     }
 }
 
+unsigned little_endian_pair(std::uint8_t low, std::uint8_t high)
+{
+    return low | high << 8u;
+}
+
 unsigned little_endian(const std::uint8_t* at)
 {
-    return at[0] | at[1] << 8u;
+    return little_endian_pair(at[0], at[1]);
 }
 
 }  // namespace
@@ -102,6 +107,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         for (std::size_t i = accepted || banded ? PACKED_PIXEL_SIZE * video_pixel_count() : 0; i < WATCHED_OUTPUT;
              ++i) {
+            check(output_buffer[i] == SENTINEL);
+        }
+        return 0;
+    }
+    if (is_jpeg(bytes_read)) {
+        // The first frame header's size (any SOFn marker: C0 to CF but C4,
+        // C8 and CC), big-endian height then width after length and precision.
+        constexpr std::uint8_t SOF_FIRST = 0xC0, SOF_LAST = 0xCF, DHT = 0xC4, JPG = 0xC8, DAC = 0xCC;
+        constexpr std::size_t SOF_HEIGHT = 5, SOF_WIDTH = 7, SOF_END = 9;
+        video_width = video_height = 1;
+        for (std::size_t at = 0; at + SOF_END <= bytes_read; ++at) {
+            const std::uint8_t marker = file[at + 1];
+            if (file[at] == 0xFF && marker >= SOF_FIRST && marker <= SOF_LAST && marker != DHT && marker != JPG &&
+                marker != DAC) {
+                video_height = static_cast<std::int32_t>(
+                    little_endian_pair(file[at + SOF_HEIGHT + 1], file[at + SOF_HEIGHT]) % MAX_HEIGHT);
+                video_width = static_cast<std::int32_t>(
+                    little_endian_pair(file[at + SOF_WIDTH + 1], file[at + SOF_WIDTH]) % MAX_WIDTH);
+                break;
+            }
+        }
+        const FrameCheck result = decode_jpeg_frame(bytes_read, bytes_read, nullptr, frame, dither);
+        const bool accepted = result.problem == InputProblem::none;
+        check(!accepted || frame.packed);
+        check(result.problem != InputProblem::invalid_jpeg || (result.reason != nullptr && *result.reason != 0));
+        for (std::size_t i = PACKED_PIXEL_SIZE * video_pixel_count(); i < WATCHED_OUTPUT; ++i) {
             check(output_buffer[i] == SENTINEL);
         }
         return 0;

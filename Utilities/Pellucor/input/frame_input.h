@@ -48,6 +48,10 @@ enum class InputProblem {
     interleaved_rows,   // a TGA whose descriptor says its rows are interleaved
     invalid_png,        // a PNG the library refuses, for reason
     no_png_reader,      // a PNG, and a build without the library
+    invalid_jpeg,       // a JPEG the library refuses, for reason
+    no_jpeg_reader,     // a JPEG, and a build without the library
+    cmyk_jpeg,          // a JPEG of CMYK or YCCK components
+    jpeg_precision,     // a JPEG of value-bit samples
 };
 
 struct FrameCheck {

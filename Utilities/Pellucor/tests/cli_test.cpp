@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "jpeg.h"
 #include "plv_file.h"
 #include "png.h"
 #include "process.h"
@@ -359,23 +360,37 @@ TEST_F(Cli, MixedSequenceConverts)
     const Bytes png_words;
     const std::string last = "9";
 #endif
+#ifdef PELLUCOR_JPEG
+    // JPEG frames, as djpeg decodes them.
+    const int jpeg_first = std::stoi(last) + 1;
+    frame(jpeg_first, JPEG_SMALL);
+    frame(jpeg_first + 1, JPEG_SMALL_GRAY);
+    const std::string jpeg_lines = frame_line(jpeg_first, "OK\n") + frame_line(jpeg_first + 1, "Grayscale ... OK\n");
+    const Bytes jpeg_words = concat({words_of_pixels(JPEG_SMALL_PIXELS, 3, DEFAULT_COLOR_FORMAT),
+                                     words_of_pixels(JPEG_SMALL_GRAY_PIXELS, 1, DEFAULT_GRAY_FORMAT)});
+    const std::string run_last = std::to_string(jpeg_first + 1);
+#else
+    const std::string jpeg_lines;
+    const Bytes jpeg_words;
+    const std::string run_last = last;
+#endif
     const std::string lines = BANNER + frame_line(1, "OK\n") + frame_line(2, "Uncompressing ... OK\n") +
                               frame_line(3, "Grayscale ... OK\n") + frame_line(4, "OK\n") +
                               frame_line(5, "Uncompressing ... Grayscale ... OK\n") +
                               frame_line(6, "Uncompressing ... OK\n") + frame_line(7, "OK\n") + frame_line(8, "OK\n") +
-                              frame_line(9, "OK\n") + png_lines + "Done.\n";
+                              frame_line(9, "OK\n") + png_lines + jpeg_lines + "Done.\n";
     const Bytes first_seven =
         concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, PICTURE_WORDS});
     // Standard error: once, at the first frame read upside down, a hint;
     // after "Done.", the summary, unless --quiet.
     const std::string hint = "pellucor: frame 8: " + frame_path(8).string() +
                              ": its header says top row first; --honor-origin reads it that way\n";
-    const std::string summary = "pellucor: " + last + " frames, " + std::to_string(std::stoi(last) * 12) +
+    const std::string summary = "pellucor: " + run_last + " frames, " + std::to_string(std::stoi(run_last) * 12) +
                                 " bytes, 3x2 rgb555le (color) and rgb565le (gray), written to " + out + " in ";
     for (const bool honor : {false, true}) {
         for (const bool quiet : {false, true}) {
             SCOPED_TRACE(std::to_string(honor) + " " + std::to_string(quiet));
-            std::vector<std::string> args = {pattern, out, "1", last, "3", "2"};
+            std::vector<std::string> args = {pattern, out, "1", run_last, "3", "2"};
             if (honor) args.insert(args.begin(), "--honor-origin");
             if (quiet) args.insert(args.begin(), "--quiet");
             const Result r = run(args);
@@ -385,8 +400,8 @@ TEST_F(Cli, MixedSequenceConverts)
             EXPECT_EQ(quiet ? r.errors : without_summary(r.errors), notes);
             EXPECT_EQ(r.errors.find(summary), quiet ? std::string::npos : notes.size()) << r.errors;
             EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(read(out),
-                      concat({first_seven, honor ? PICTURE_WORDS : flipped_words, PICTURE_WORDS, png_words}));
+            EXPECT_EQ(read(out), concat({first_seven, honor ? PICTURE_WORDS : flipped_words, PICTURE_WORDS, png_words,
+                                         jpeg_words}));
         }
     }
 }
@@ -529,6 +544,11 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
 // touch no file.
 TEST_F(Cli, HelpAndVersion)
 {
+#ifdef PELLUCOR_JPEG
+    const char* const JPEG_VERSION_TEXT = ", JPEG (libjpeg-turbo ";
+#else
+    const char* const JPEG_VERSION_TEXT = "JPEG frames not in this build\n";
+#endif
     threads_option = false;
     struct Case {
         std::vector<std::string> args;
@@ -537,7 +557,7 @@ TEST_F(Cli, HelpAndVersion)
     const Case cases[] = {
         {{"--help"}, {USAGE, "  --format F ", "  --dither ", "  rgb565be ", "  bgr555le ", "  3  a frame"}},
         {{"-h"}, {USAGE, "  --honor-origin ", "  --version "}},
-        {{"--version"}, {"Vector path: ", "Frames: TGA"}},
+        {{"--version"}, {"Vector path: ", "Frames: TGA", JPEG_VERSION_TEXT}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -941,7 +961,11 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
         {"map past the end", {{1, good}, {2, tga_file({1, 8, {}, 0, {}, 0, 300, 24, Bytes(6, 9)})}, {3, good}}, false,
          short_file},
         {"JPEG", {{1, good}, {2, with_tail({0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F', 0, 1})}, {3, good}}, false,
-         "Input file %P is a JPEG image, not a TGA or PNG frame\n"},
+#ifdef PELLUCOR_JPEG
+         "Input file %P is not a valid JPEG: "},  // read as one, and refused by the library
+#else
+         "Input file %P is a JPEG, which this build cannot read\n"},
+#endif
         {"BMP", {{1, good}, {2, with_tail({'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0})}, {3, good}},
          false, "Input file %P is a BMP image, not a TGA or PNG frame\n"},
         {"GIF", {{1, good}, {2, with_tail({'G', 'I', 'F', '8', '9', 'a', 3, 0, 2, 0, 0x80})}, {3, good}}, false,
@@ -1000,6 +1024,28 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
          false,
          "Input file %P is a PNG, which this build cannot read\n"},
 #endif
+#ifdef PELLUCOR_JPEG
+        {"JPEG of another size", {{1, good}, {2, JPEG_BASELINE_420}, {3, good}}, false, "Input file %P is 21x10, not 3x2\n"},
+        {"CMYK JPEG", {{1, good}, {2, jpeg_header_only(JPEG_BASELINE, 8, 4, 3, 2)}, {3, good}}, false,
+         "Input file %P is a CMYK JPEG, which is not supported\n"},
+        {"YCCK JPEG", {{1, good}, {2, jpeg_header_only(JPEG_BASELINE, 8, 4, 3, 2, 2)}, {3, good}}, false,
+         "Input file %P is a CMYK JPEG, which is not supported\n"},
+        {"12-bit JPEG", {{1, good}, {2, jpeg_header_only(JPEG_EXTENDED, 12, 3, 3, 2)}, {3, good}}, false,
+         "Input file %P is a 12-bit JPEG, which is not supported\n"},
+        {"JPEG with garbage after its start", {{1, good}, {2, [] {
+                                                   Bytes jpeg = JPEG_SMALL;
+                                                   jpeg.insert(jpeg.begin() + 2, {1, 2, 3});
+                                                   return jpeg;
+                                               }()}, {3, good}},
+         false, "Input file %P is not a valid JPEG: Corrupt JPEG data: 3 extraneous bytes before marker 0xe0\n"},
+        {"JPEG cut short", {{1, good}, {2, Bytes(JPEG_SMALL.begin(), JPEG_SMALL.end() - 20)}, {3, good}}, false,
+         "Input file %P is not a valid JPEG: Premature end of JPEG file\n"},
+#else
+        {"JPEG in a build without libjpeg-turbo",
+         {{1, good}, {2, JPEG_SMALL}, {3, good}},
+         false,
+         "Input file %P is a JPEG, which this build cannot read\n"},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1047,15 +1093,20 @@ TEST_F(Cli, EveryShortPrefixOfAFrameFails)
 #ifdef PELLUCOR_PNG
         png_file({SPNG_COLOR_TYPE_INDEXED, 8, {0, 1, 2, 3, 4, 5}, true, PICTURE, {0, 9}}),
 #endif
+#ifdef PELLUCOR_JPEG
+        JPEG_SMALL,
+#endif
     };
     for (const Bytes& file : files) {
-        const bool png = file[0] == 0x89;
+        const bool png = file[0] == 0x89, jpeg = file[0] == 0xFF;
         for (std::size_t size = 0; size < file.size(); ++size) {
-            SCOPED_TRACE((png ? std::string("PNG") : "type " + std::to_string(file[2])) + ", " + std::to_string(size) +
-                         " bytes");
+            SCOPED_TRACE((png    ? std::string("PNG")
+                          : jpeg ? std::string("JPEG")
+                                 : "type " + std::to_string(file[2])) +
+                         ", " + std::to_string(size) + " bytes");
             frame(1, Bytes(file.begin(), file.begin() + static_cast<long>(size)));
             const Result r = run_picture(1, 1);
-            const bool compressed = !png && file[2] >= 9;
+            const bool compressed = !png && !jpeg && file[2] >= 9;
             const std::string stage = size < 18 || !compressed ? "" : "Uncompressing ... ";
             if (png && size >= 8) {
                 const std::string start = BANNER + frame_line(1, "Input file " + pattern + " is not a valid PNG: ");
@@ -1063,6 +1114,10 @@ TEST_F(Cli, EveryShortPrefixOfAFrameFails)
             } else if (png && size >= 2) {
                 // 'P' where a TGA has its color-map type, 0 or 1.
                 EXPECT_EQ(r.console, BANNER + frame_line(1, "Input file " + pattern + " is not a TGA or PNG frame\n"));
+            } else if (jpeg && size >= 2) {
+                const std::string start = BANNER + frame_line(1, "Input file " + pattern + " is not a valid JPEG: ");
+                EXPECT_EQ(r.console.rfind(start, 0), 0u) << r.console;
+                EXPECT_EQ(r.console.back(), '\n');
             } else {
                 EXPECT_EQ(r.console, BANNER + frame_line(1, stage + "Input file " + pattern + " is incomplete\n"));
             }
@@ -1106,6 +1161,15 @@ TEST_F(Cli, LargeFramesConvert)
         {"4096x4096 gray", 4096, 4096, gray_tga(gray(largest), 4096, 4096), gray_words(gray(largest))},
         {"4096x4096 RLE", 4096, 4096, rle_tga(largest, 4096, 4096), color_words(largest)},
         {"65535x256 RLE, 1-pixel packets", 65535, 256, rle_tga(wide, 65535, 256, true), color_words(wide)},
+#ifdef PELLUCOR_JPEG
+        // As djpeg decodes them; the wide ones in several bands of rows.
+        {"21x10 JPEG 4:2:2", JPEG_WIDTH, JPEG_HEIGHT, JPEG_BASELINE_422,
+         words_of_pixels(JPEG_BASELINE_422_PIXELS, 3, DEFAULT_COLOR_FORMAT)},
+        {"6000x40 gray JPEG", JPEG_WIDE_GRAY_WIDTH, JPEG_WIDE_GRAY_HEIGHT, JPEG_WIDE_GRAY,
+         words_of_pixels(JPEG_WIDE_GRAY_ROW_PIXELS, 1, DEFAULT_GRAY_FORMAT, JPEG_WIDE_GRAY_WIDTH)},
+        {"2800x40 JPEG", JPEG_WIDE_444_WIDTH, JPEG_WIDE_444_HEIGHT, JPEG_WIDE_444,
+         words_of_pixels(JPEG_WIDE_444_ROW_PIXELS, 3, DEFAULT_COLOR_FORMAT, JPEG_WIDE_444_WIDTH)},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1138,6 +1202,17 @@ TEST_F(Cli, LongFileIsReadInPart)
     r = run_picture(1, 1);
     EXPECT_EQ(r.status, 0) << r.console;
     EXPECT_EQ(read(out), PICTURE_WORDS);
+#endif
+#ifdef PELLUCOR_JPEG
+    // A JPEG so long is read again from the file; what follows its end of
+    // image is not read.
+    Bytes long_jpeg = JPEG_SMALL;
+    long_jpeg.resize(long_file.size(), 0x55);
+    frame(1, long_jpeg);
+    fs::remove(out);
+    r = run_picture(1, 1);
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(read(out), words_of_pixels(JPEG_SMALL_PIXELS, 3, DEFAULT_COLOR_FORMAT));
 #endif
 }
 

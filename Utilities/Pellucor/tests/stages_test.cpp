@@ -19,6 +19,8 @@
 #include "vector_path.h"
 #include "png.h"
 #include "png_input.h"
+#include "jpeg.h"
+#include "jpeg_input.h"
 #include "tga.h"
 
 // Test names and messages show a path by its name.
@@ -566,6 +568,158 @@ TEST(PngFrame, BandsPackAsTheWholeFrame)
             EXPECT_TRUE(words[0] == words[1]);
         }
     }
+}
+#endif
+
+#ifdef PELLUCOR_JPEG
+// Each fixture becomes the picture djpeg decodes from it, in two word
+// formats of either channel order and byte order, and dithered as the
+// reference says; read from input_buffer, and read again from the file where
+// input_buffer holds only its start. The wide frames take several bands of
+// rows, the last one short.
+TEST(JpegInput, EveryKindBecomesDjpegsPicture)
+{
+    struct Case {
+        const char* name;
+        const Bytes& file;
+        const Bytes& pixels;
+        bool gray;
+        int width = JPEG_WIDTH, height = JPEG_HEIGHT;
+    };
+    const Case cases[] = {
+        {"baseline 4:2:0", JPEG_BASELINE_420, JPEG_BASELINE_420_PIXELS, false},
+        {"baseline 4:2:2", JPEG_BASELINE_422, JPEG_BASELINE_422_PIXELS, false},
+        {"baseline 4:4:4", JPEG_BASELINE_444, JPEG_BASELINE_444_PIXELS, false},
+        {"progressive 4:2:0", JPEG_PROGRESSIVE_420, JPEG_PROGRESSIVE_420_PIXELS, false},
+        {"restart markers", JPEG_RESTARTS_420, JPEG_RESTARTS_420_PIXELS, false},
+        {"arithmetic coded", JPEG_ARITHMETIC_420, JPEG_ARITHMETIC_420_PIXELS, false},
+        {"gray baseline", JPEG_GRAY_BASELINE, JPEG_GRAY_BASELINE_PIXELS, true},
+        {"gray progressive", JPEG_GRAY_PROGRESSIVE, JPEG_GRAY_PROGRESSIVE_PIXELS, true},
+        {"3 x 2 progressive", JPEG_SMALL, JPEG_SMALL_PIXELS, false, 3, 2},
+        {"3 x 2 gray", JPEG_SMALL_GRAY, JPEG_SMALL_GRAY_PIXELS, true, 3, 2},
+        {"wide gray", JPEG_WIDE_GRAY, JPEG_WIDE_GRAY_ROW_PIXELS, true, JPEG_WIDE_GRAY_WIDTH, JPEG_WIDE_GRAY_HEIGHT},
+        {"wide 4:4:4", JPEG_WIDE_444, JPEG_WIDE_444_ROW_PIXELS, false, JPEG_WIDE_444_WIDTH, JPEG_WIDE_444_HEIGHT},
+    };
+    const WordFormat& bgr565be = *find_word_format("bgr565be");
+    for (const Case& c : cases) {
+        const std::size_t size = c.gray ? 1 : 3, width = static_cast<std::size_t>(c.width);
+        const std::size_t pixels = width * static_cast<std::size_t>(c.height);
+        // The wide fixtures give one pixel for each row.
+        const bool one_a_row = c.pixels.size() < size * pixels;
+        const auto pixel = [&](std::size_t i) { return c.pixels.data() + size * (one_a_row ? i / width : i); };
+        for (const WordFormat* format : {&DEFAULT_COLOR_FORMAT, &bgr565be}) {
+            for (const bool from_file : {false, true}) {
+                for (const bool dither : {false, true}) {
+                    SCOPED_TRACE(std::string(c.name) + ", " + format->name + (from_file ? ", from the file" : "") +
+                                 (dither ? ", dithered" : ""));
+                    color_word_format = gray_word_format = *format;
+                    load(c.file, c.width, c.height);
+                    std::FILE* file = from_file ? std::tmpfile() : nullptr;
+                    if (from_file) {
+                        ASSERT_NE(file, nullptr);
+                        ASSERT_EQ(std::fwrite(c.file.data(), 1, c.file.size(), file), c.file.size());
+                    }
+                    const std::size_t bytes_read = from_file ? 100 : c.file.size();
+                    ASSERT_TRUE(is_jpeg(bytes_read));
+                    SourceFrame frame {};
+                    const FrameCheck check = decode_jpeg_frame(bytes_read, c.file.size(), file, frame, dither);
+                    if (file != nullptr) std::fclose(file);
+                    ASSERT_EQ(check.problem, InputProblem::none) << (check.reason ? check.reason : "");
+                    EXPECT_EQ(frame.kind == FrameKind::gray, c.gray);
+                    EXPECT_TRUE(frame.packed);
+                    pack_frame(frame, dither);  // nothing: packed already
+                    Bytes words(2 * pixels);
+                    for (std::size_t i = 0; i < pixels; ++i) {
+                        const std::uint8_t* p = pixel(i);
+                        const unsigned t = BAYER[i / width % 8][i % width % 8];
+                        const unsigned red = p[0], green = p[size / 2], blue = p[size - 1];
+                        store_word(words.data() + 2 * i,
+                                   dither ? pack_dithered_word(red, green, blue, t, *format)
+                                          : pack_word(red, green, blue, *format),
+                                   *format);
+                    }
+                    EXPECT_TRUE(packed(pixels) == words);
+                }
+            }
+        }
+    }
+    color_word_format = DEFAULT_COLOR_FORMAT;
+    gray_word_format = DEFAULT_GRAY_FORMAT;
+}
+
+// What is refused, and how: the library's reason for a damaged file, a line
+// of its own for CMYK and for samples of other than 8 bits, the frame's own
+// size where it is not the run's.
+TEST(JpegInput, RefusesWhatItCannotConvert)
+{
+    const Bytes& good = JPEG_BASELINE_420;
+    const auto cut = [](const Bytes& file, std::size_t size) { return Bytes(file.begin(), file.begin() + size); };
+    // Bytes no marker begins, after the start of image and before the end.
+    Bytes garbage(40);
+    for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>(i * 37 % 251);
+    Bytes after_start = good, before_end = good;
+    after_start.insert(after_start.begin() + 2, garbage.begin(), garbage.end());
+    before_end.insert(before_end.end() - 2, garbage.begin(), garbage.end());
+    // The first Huffman table, for DC coefficients, made one for AC.
+    const Bytes table_marker = {0xFF, 0xC4};
+    Bytes wrong_huffman = good;
+    const auto table = std::search(good.begin(), good.end(), table_marker.begin(), table_marker.end());
+    wrong_huffman[static_cast<std::size_t>(table - good.begin()) + 4] ^= 0x10;
+    struct Case {
+        const char* name;
+        Bytes file;
+        InputProblem problem;
+        unsigned value = 0;
+        const char* reason = nullptr;  // the start of it
+    };
+    const Case cases[] = {
+        {"CMYK", jpeg_header_only(JPEG_BASELINE, 8, 4, JPEG_WIDTH, JPEG_HEIGHT), InputProblem::cmyk_jpeg},
+        {"CMYK of another size", jpeg_header_only(JPEG_BASELINE, 8, 4, 1, 1), InputProblem::cmyk_jpeg},
+        {"Adobe CMYK", jpeg_header_only(JPEG_BASELINE, 8, 4, JPEG_WIDTH, JPEG_HEIGHT, 0), InputProblem::cmyk_jpeg},
+        {"YCCK", jpeg_header_only(JPEG_BASELINE, 8, 4, JPEG_WIDTH, JPEG_HEIGHT, 2), InputProblem::cmyk_jpeg},
+        {"12-bit", jpeg_header_only(JPEG_EXTENDED, 12, 3, JPEG_WIDTH, JPEG_HEIGHT), InputProblem::jpeg_precision, 12},
+        {"12-bit gray", jpeg_header_only(JPEG_EXTENDED, 12, 1, 1, 1), InputProblem::jpeg_precision, 12},
+        {"another size", jpeg_header_only(JPEG_BASELINE, 8, 3, JPEG_WIDTH + 1, JPEG_HEIGHT), InputProblem::wrong_size},
+        {"two components", jpeg_header_only(JPEG_BASELINE, 8, 2, JPEG_WIDTH, JPEG_HEIGHT), InputProblem::invalid_jpeg,
+         0, "2 components of no known color space"},
+        {"no tables", jpeg_header_only(JPEG_BASELINE, 8, 3, JPEG_WIDTH, JPEG_HEIGHT), InputProblem::invalid_jpeg},
+        {"start of image alone", {0xFF, 0xD8}, InputProblem::invalid_jpeg},
+        {"garbage after the start of image", after_start, InputProblem::invalid_jpeg, 0,
+         "Corrupt JPEG data: 40 extraneous bytes before marker 0xe0"},
+        {"cut in the coded data", cut(good, good.size() - 40), InputProblem::invalid_jpeg, 0,
+         "Premature end of JPEG file"},
+        {"cut before the end of image", cut(good, good.size() - 2), InputProblem::invalid_jpeg, 0,
+         "Premature end of JPEG file"},
+        {"progressive cut between scans", cut(JPEG_PROGRESSIVE_420, JPEG_PROGRESSIVE_420.size() / 2),
+         InputProblem::invalid_jpeg},
+        {"garbage before the end of image", before_end, InputProblem::invalid_jpeg, 0, "Corrupt JPEG data: "},
+        {"a Huffman table of the wrong class", wrong_huffman, InputProblem::invalid_jpeg},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(c.file, JPEG_WIDTH, JPEG_HEIGHT);
+        ASSERT_TRUE(is_jpeg(c.file.size()));
+        SourceFrame frame {};
+        const FrameCheck check = decode_jpeg_frame(c.file.size(), c.file.size(), nullptr, frame, false);
+        EXPECT_EQ(check.problem, c.problem);
+        EXPECT_EQ(check.value, c.value);
+        if (c.problem == InputProblem::wrong_size) {
+            EXPECT_EQ(check.width, static_cast<unsigned>(JPEG_WIDTH + 1));
+            EXPECT_EQ(check.height, static_cast<unsigned>(JPEG_HEIGHT));
+        }
+        if (c.problem == InputProblem::invalid_jpeg) {
+            ASSERT_NE(check.reason, nullptr);
+            EXPECT_GT(std::strlen(check.reason), 0u);
+            if (c.reason != nullptr) {
+                EXPECT_EQ(std::string(check.reason).rfind(c.reason, 0), 0u) << check.reason;
+            }
+        }
+    }
+    // A TGA never starts so: a color map type of 0xD8 is none.
+    load(color_tga(PICTURE, 3, 2), 3, 2);
+    EXPECT_FALSE(is_jpeg(color_tga(PICTURE, 3, 2).size()));
+    load({0xFF}, 3, 2);
+    EXPECT_FALSE(is_jpeg(1));
 }
 #endif
 
