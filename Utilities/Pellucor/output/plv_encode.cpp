@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: MIT
+// PLV records: coding a frame of words, choosing its record, and the header,
+// index and trailer around them.
+//
+//   header  0 magic 89 50 4C 56 0D 0A 1A 0A | 8 version | 10 header size | 12 width | 14 height
+//          16 profile | 17 word formats used | 20 window | 24 frames | 28 rate N | 32 rate D
+//          36 largest frame payload | 40 key interval | 60 CRC-32 of bytes 0 to 59
+//   index entry  0 record offset (8) | 8 payload size (4) | 12 type | 13 word format | 14 0, 0
+//   trailer  0 index record offset (8) | 8 frames (4) | 12 50 4C 56 54
+#include "plv_encode.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "vector_path.h"
+
+namespace {
+
+constexpr std::uint8_t MAGIC[] = {0x89, 0x50, 0x4C, 0x56, 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::uint8_t TRAILER_TAG[] = {0x50, 0x4C, 0x56, 0x54};
+constexpr unsigned VERSION = 1;
+
+enum HeaderField : std::size_t {
+    VERSION_AT = 8,
+    HEADER_SIZE_AT = 10,
+    WIDTH_AT = 12,
+    HEIGHT_AT = 14,
+    PROFILE_AT = 16,
+    FORMATS_AT = 17,
+    WINDOW_AT = 20,
+    FRAMES_AT = 24,
+    RATE_NUMERATOR_AT = 28,
+    RATE_DENOMINATOR_AT = 32,
+    LARGEST_PAYLOAD_AT = 36,
+    KEY_INTERVAL_AT = 40,
+    HEADER_CRC_AT = 60,
+};
+enum RecordField : std::size_t { TYPE_AT = 0, FORMAT_AT = 1, SIZE_AT = 4, CRC_AT = 8 };
+enum IndexField : std::size_t { ENTRY_OFFSET_AT = 0, ENTRY_SIZE_AT = 8, ENTRY_TYPE_AT = 12, ENTRY_FORMAT_AT = 13 };
+enum TrailerField : std::size_t { INDEX_OFFSET_AT = 0, TRAILER_FRAMES_AT = 8, TAG_AT = 12 };
+
+constexpr unsigned BYTE_BITS = 8;
+constexpr std::size_t WORD_SIZE = 2;
+
+void put_16(std::uint8_t* at, std::uint32_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value);
+    at[1] = static_cast<std::uint8_t>(value >> BYTE_BITS);
+}
+
+void put_32(std::uint8_t* at, std::uint32_t value)
+{
+    for (std::size_t i = 0; i < 4; ++i) {
+        at[i] = static_cast<std::uint8_t>(value >> (BYTE_BITS * i));
+    }
+}
+
+void put_64(std::uint8_t* at, std::uint64_t value)
+{
+    put_32(at, static_cast<std::uint32_t>(value));
+    put_32(at + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+// Codes: the operation in the top two bits, the count less one below.
+constexpr unsigned COUNT_BITS = 14;
+enum Operation : std::uint32_t { SKIP = 0, LITERAL = 1, REPEAT = 2, COPY = 3 };
+// The bytes of a SKIP, and of a REPEAT or COPY (code word and operand).
+constexpr std::size_t SKIP_SIZE = WORD_SIZE, RUN_SIZE = 2 * WORD_SIZE;
+// The shortest skip and run worth a code of their own amid literals.
+constexpr std::size_t SHORTEST_SKIP = 2, SHORTEST_RUN = 3;
+// After this many pixels in a row without a match the search looks at
+// every second pixel only, then every third, and so on: content that does
+// not code costs little time.
+constexpr unsigned MISS_STEP_SHIFT = 6;
+
+constexpr std::uint32_t HASH_MULTIPLIER = 2654435761u;
+
+// The codes as they are written, and whether they still fit.
+struct CodeOutput {
+    std::uint8_t* at;
+    std::uint8_t* end;
+    bool fits;
+};
+
+void put_code(std::uint8_t* at, Operation operation, std::size_t count)
+{
+    put_16(at, operation << COUNT_BITS | static_cast<std::uint32_t>(count - 1));
+}
+
+void put_literals(CodeOutput& out, const std::uint8_t* words, std::size_t count)
+{
+    while (count > 0 && out.fits) {
+        const std::size_t n = std::min(count, PLV_MOST_COUNT);
+        const std::size_t bytes = WORD_SIZE + WORD_SIZE * n;
+        if (static_cast<std::size_t>(out.end - out.at) < bytes) {
+            out.fits = false;
+            return;
+        }
+        put_code(out.at, LITERAL, n);
+        std::memcpy(out.at + WORD_SIZE, words, WORD_SIZE * n);
+        out.at += bytes;
+        words += WORD_SIZE * n;
+        count -= n;
+    }
+}
+
+// A SKIP (operand nullptr), or a REPEAT or COPY with its two operand bytes,
+// split into codes of at most PLV_MOST_COUNT pixels.
+void put_run(CodeOutput& out, Operation operation, std::size_t count, const std::uint8_t* operand)
+{
+    const std::size_t bytes = operand == nullptr ? SKIP_SIZE : RUN_SIZE;
+    while (count > 0 && out.fits) {
+        const std::size_t n = std::min(count, PLV_MOST_COUNT);
+        if (static_cast<std::size_t>(out.end - out.at) < bytes) {
+            out.fits = false;
+            return;
+        }
+        put_code(out.at, operation, n);
+        if (operand != nullptr) {
+            out.at[WORD_SIZE] = operand[0];
+            out.at[WORD_SIZE + 1] = operand[1];
+        }
+        out.at += bytes;
+        count -= n;
+    }
+}
+
+// How many words from the first on, at most limit, are the same at a and b.
+// a and b may overlap: the words are compared as they are.
+std::size_t same_words(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit)
+{
+    constexpr std::size_t CHUNK = sizeof(std::uint64_t);
+    const std::size_t bytes = WORD_SIZE * limit;
+    std::size_t at = 0;
+    for (; bytes - at >= CHUNK; at += CHUNK) {
+        std::uint64_t x = 0, y = 0;
+        std::memcpy(&x, a + at, CHUNK);
+        std::memcpy(&y, b + at, CHUNK);
+        if (x != y) {
+            const std::uint64_t difference = x ^ y;
+            const int same_bits = std::endian::native == std::endian::little ? std::countr_zero(difference)
+                                                                             : std::countl_zero(difference);
+            return (at + static_cast<std::size_t>(same_bits) / BYTE_BITS) / WORD_SIZE;
+        }
+    }
+    for (; at < bytes && a[at] == b[at] && a[at + 1] == b[at + 1]; at += WORD_SIZE) {
+    }
+    return at / WORD_SIZE;
+}
+
+bool same_word(const std::uint8_t* words, std::size_t i, std::size_t j)
+{
+    return words[WORD_SIZE * i] == words[WORD_SIZE * j] && words[WORD_SIZE * i + 1] == words[WORD_SIZE * j + 1];
+}
+
+// The hash of the two words at p, the same on every host.
+std::size_t hash_at(const std::uint8_t* words, std::size_t p)
+{
+    const std::uint8_t* at = words + WORD_SIZE * p;
+    const std::uint32_t value =
+        std::uint32_t {at[0]} | std::uint32_t {at[1]} << 8 | std::uint32_t {at[2]} << 16 | std::uint32_t {at[3]} << 24;
+    return (value * HASH_MULTIPLIER) >> (32 - PLV_HASH_BITS);
+}
+
+}  // namespace
+
+std::uint32_t plv_crc(const std::uint8_t* data, std::size_t size)
+{
+    const ChunkCrc crc = kernels().chunk_crc;
+    return crc != nullptr ? crc(data, size) : ~run_crc_table(~0u, data, size);
+}
+
+std::uint32_t plv_window(PlvProfile profile, std::uint32_t rows, std::uint32_t width)
+{
+    if (profile == PlvProfile::frame_buffer) {
+        return PLV_MOST_DISTANCE;
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t {rows} * width, PLV_MOST_DISTANCE));
+}
+
+PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous, std::size_t pixels, std::size_t width,
+                        std::uint32_t window, PlvProfile profile, std::uint32_t* positions, std::uint8_t* codes,
+                        std::size_t capacity)
+{
+    PlvCodes result {true, 0, false, 0};
+    CodeOutput out {codes, codes + capacity, true};
+    // A table entry is a pixel of this frame plus 1; 0 is none.
+    std::fill(positions, positions + PLV_HASH_SIZE, 0u);
+    const bool stream = profile == PlvProfile::stream;
+    std::size_t p = 0, literal_start = 0, misses = 0;
+    // In profile stream a COPY may read from here on only: every pixel
+    // before it that a SKIP left is behind it.
+    std::size_t skipped_end = 0;
+    while (p < pixels && out.fits) {
+        const std::size_t left = pixels - p;
+        Operation operation = LITERAL;
+        std::size_t length = 0, saving = 0, distance = 0;
+        const auto consider = [&](Operation candidate, std::size_t n, std::size_t cost, std::size_t shortest,
+                                  std::size_t from) {
+            if (n >= shortest && WORD_SIZE * n - cost > saving) {
+                operation = candidate;
+                length = n;
+                saving = WORD_SIZE * n - cost;
+                distance = from;
+            }
+        };
+        const std::uint8_t* const here = words + WORD_SIZE * p;
+        if (previous != nullptr && here[0] == previous[WORD_SIZE * p] && here[1] == previous[WORD_SIZE * p + 1]) {
+            consider(SKIP, same_words(here, previous + WORD_SIZE * p, left), SKIP_SIZE, SHORTEST_SKIP, 0);
+        }
+        if (left >= SHORTEST_RUN && same_word(words, p, p + 1)) {
+            consider(REPEAT, 1 + same_words(here + WORD_SIZE, here, left - 1), RUN_SIZE, SHORTEST_RUN, 0);
+        }
+        if (p >= width && width <= window && (!stream || p - width >= skipped_end) && same_word(words, p, p - width)) {
+            consider(COPY, same_words(here, here - WORD_SIZE * width, left), RUN_SIZE, SHORTEST_RUN, width);
+        }
+        if (left >= SHORTEST_RUN) {
+            const std::size_t hash = hash_at(words, p);
+            const std::size_t found = positions[hash];
+            positions[hash] = static_cast<std::uint32_t>(p + 1);
+            if (found != 0) {
+                const std::size_t from = found - 1, d = p - from;
+                if (d <= window && d != width && (!stream || from >= skipped_end) &&
+                    std::memcmp(here, words + WORD_SIZE * from, 2 * WORD_SIZE) == 0) {
+                    consider(COPY, same_words(here, words + WORD_SIZE * from, left), RUN_SIZE, SHORTEST_RUN, d);
+                }
+            }
+        }
+        if (length == 0) {
+            ++misses;
+            p += std::min<std::size_t>(1 + (misses >> MISS_STEP_SHIFT), left);
+            continue;
+        }
+        put_literals(out, words + WORD_SIZE * literal_start, p - literal_start);
+        if (operation == SKIP) {
+            put_run(out, SKIP, length, nullptr);
+            result.skips = true;
+            skipped_end = p + length;
+        } else if (operation == REPEAT) {
+            put_run(out, REPEAT, length, here);
+        } else {
+            std::uint8_t operand[WORD_SIZE];
+            put_16(operand, static_cast<std::uint32_t>(distance));
+            put_run(out, COPY, length, operand);
+            result.largest_distance = std::max(result.largest_distance, static_cast<std::uint32_t>(distance));
+        }
+        p += length;
+        literal_start = p;
+        misses = 0;
+    }
+    put_literals(out, words + WORD_SIZE * literal_start, pixels - literal_start);
+    result.fits = out.fits;
+    result.size = out.fits ? static_cast<std::size_t>(out.at - codes) : 0;
+    return result;
+}
+
+bool plv_start(PlvEncoder& encoder, const PlvSettings& settings, std::size_t expected_frames)
+{
+    constexpr std::size_t MOST_RESERVED_ENTRIES = std::size_t {1} << 16;
+    encoder = PlvEncoder {};
+    encoder.settings = settings;
+    encoder.pixels = std::size_t {settings.width} * settings.height;
+    const std::size_t raw = WORD_SIZE * encoder.pixels;
+    try {
+        encoder.previous.resize(raw);
+        encoder.positions.resize(PLV_HASH_SIZE);
+        encoder.codes.resize(raw);
+        encoder.index.reserve(PLV_RECORD_HEADER_SIZE +
+                              PLV_INDEX_ENTRY_SIZE * std::min(expected_frames, MOST_RESERVED_ENTRIES) +
+                              PLV_TRAILER_SIZE);
+        encoder.index.resize(PLV_RECORD_HEADER_SIZE);
+    } catch (const std::bad_alloc&) {
+        encoder = PlvEncoder {};
+        return false;
+    }
+    encoder.offset = PLV_HEADER_SIZE;
+    return true;
+}
+
+void plv_write_header(const PlvEncoder& encoder, bool finished, std::uint8_t* header)
+{
+    const PlvSettings& settings = encoder.settings;
+    std::memset(header, 0, PLV_HEADER_SIZE);
+    std::memcpy(header, MAGIC, sizeof MAGIC);
+    put_16(header + VERSION_AT, VERSION);
+    put_16(header + HEADER_SIZE_AT, PLV_HEADER_SIZE);
+    put_16(header + WIDTH_AT, settings.width);
+    put_16(header + HEIGHT_AT, settings.height);
+    header[PROFILE_AT] = static_cast<std::uint8_t>(settings.profile);
+    put_32(header + RATE_NUMERATOR_AT, settings.rate_numerator);
+    put_32(header + RATE_DENOMINATOR_AT, settings.rate_denominator);
+    put_32(header + WINDOW_AT, finished ? encoder.largest_distance : settings.window);
+    if (finished) {
+        header[FORMATS_AT] = encoder.formats;
+        put_32(header + FRAMES_AT, encoder.frames);
+        put_32(header + LARGEST_PAYLOAD_AT, encoder.largest_payload);
+        put_32(header + KEY_INTERVAL_AT, encoder.key_interval);
+    }
+    put_32(header + HEADER_CRC_AT, plv_crc(header, HEADER_CRC_AT));
+}
+
+PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::uint8_t format)
+{
+    const PlvSettings& settings = encoder.settings;
+    const std::size_t raw = WORD_SIZE * encoder.pixels;
+    const bool delta =
+        encoder.has_previous && encoder.previous_format == format && encoder.since_key < settings.key_every;
+    const PlvCodes codes = plv_code_frame(words, delta ? encoder.previous.data() : nullptr, encoder.pixels,
+                                          settings.width, settings.window, settings.profile, encoder.positions.data(),
+                                          encoder.codes.data(), raw - raw / PLV_RAW_SHARE);
+    const std::uint8_t type = !codes.fits ? PLV_RAW : codes.skips ? PLV_DELTA : PLV_KEY;
+    const std::uint8_t* const payload = codes.fits ? encoder.codes.data() : words;
+    const std::size_t size = codes.fits ? codes.size : raw;
+
+    std::uint8_t* const header = encoder.record_header;
+    std::memset(header, 0, PLV_RECORD_HEADER_SIZE);
+    header[TYPE_AT] = type;
+    header[FORMAT_AT] = format;
+    put_32(header + SIZE_AT, static_cast<std::uint32_t>(size));
+    put_32(header + CRC_AT, plv_crc(payload, size));
+
+    std::uint8_t entry[PLV_INDEX_ENTRY_SIZE] = {};
+    put_64(entry + ENTRY_OFFSET_AT, encoder.offset);
+    put_32(entry + ENTRY_SIZE_AT, static_cast<std::uint32_t>(size));
+    entry[ENTRY_TYPE_AT] = type;
+    entry[ENTRY_FORMAT_AT] = format;
+    encoder.index.insert(encoder.index.end(), entry, entry + PLV_INDEX_ENTRY_SIZE);
+
+    const std::size_t padding = (PLV_RECORD_ALIGNMENT - size % PLV_RECORD_ALIGNMENT) % PLV_RECORD_ALIGNMENT;
+    encoder.offset += PLV_RECORD_HEADER_SIZE + size + padding;
+    encoder.since_key = type == PLV_DELTA ? encoder.since_key + 1 : 1;
+    encoder.key_interval = std::max(encoder.key_interval, encoder.since_key);
+    encoder.largest_payload = std::max(encoder.largest_payload, static_cast<std::uint32_t>(size));
+    if (codes.fits) {
+        encoder.largest_distance = std::max(encoder.largest_distance, codes.largest_distance);
+    }
+    encoder.formats = static_cast<std::uint8_t>(encoder.formats | 1u << format);
+    ++encoder.frames;
+    std::memcpy(encoder.previous.data(), words, raw);
+    encoder.has_previous = true;
+    encoder.previous_format = format;
+    return {header, payload, size, padding};
+}
+
+const std::vector<std::uint8_t>& plv_finish(PlvEncoder& encoder)
+{
+    std::vector<std::uint8_t>& index = encoder.index;
+    const std::size_t entries_size = index.size() - PLV_RECORD_HEADER_SIZE;
+    std::memset(index.data(), 0, PLV_RECORD_HEADER_SIZE);
+    index[TYPE_AT] = PLV_INDEX;
+    put_32(index.data() + SIZE_AT, static_cast<std::uint32_t>(entries_size));
+    put_32(index.data() + CRC_AT, plv_crc(index.data() + PLV_RECORD_HEADER_SIZE, entries_size));
+    std::uint8_t trailer[PLV_TRAILER_SIZE] = {};
+    put_64(trailer + INDEX_OFFSET_AT, encoder.offset);
+    put_32(trailer + TRAILER_FRAMES_AT, encoder.frames);
+    std::memcpy(trailer + TAG_AT, TRAILER_TAG, sizeof TRAILER_TAG);
+    index.insert(index.end(), trailer, trailer + PLV_TRAILER_SIZE);
+    return index;
+}
