@@ -16,6 +16,7 @@
 #include "frame_store.h"
 #include "output_file.h"
 #include "pixel_pack.h"
+#include "plv_write.h"
 #include "png_input.h"
 
 namespace {
@@ -156,7 +157,8 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
         refuse(outcome, EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
         return false;
     }
-    if (!write_frame(words)) {
+    const WordFormat& format = outcome.gray ? gray_word_format : color_word_format;
+    if (!(run.plv ? write_plv_frame(words, format) : write_frame(words))) {
         refuse(outcome, EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
         return false;
     }
@@ -166,6 +168,11 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
 
 void fail_with(const FrameOutcome& outcome)
 {
+    // A PLV file that stops at a frame that cannot be converted is finished
+    // all the same: the frames before it play.
+    if (outcome.status == EXIT_INPUT_FAILED) {
+        finish_plv_output_after_failure();
+    }
     fail(outcome.status, "%s", outcome.failure.c_str());
 }
 
@@ -184,6 +191,9 @@ void finish(const Run& run)
 {
     if (run.first_frame > run.last_frame && !begin_output()) {
         fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+    }
+    if (run.plv && !finish_plv_output()) {
+        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
     }
     if (!close_output()) {
         fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);

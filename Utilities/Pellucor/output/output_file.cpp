@@ -19,6 +19,7 @@ std::string created_path;  // empty unless this run created the output
 std::size_t output_frame_bytes = 0;
 std::atomic<bool> output_begun {false};
 std::atomic<std::int64_t> whole_frames_end {0};
+std::int64_t output_start = 0;  // where the run began writing
 static_assert(std::atomic<std::int64_t>::is_always_lock_free, "the interruption handler needs a lock-free end");
 static_assert(std::atomic<bool>::is_always_lock_free, "the interruption handler needs a lock-free flag");
 
@@ -71,6 +72,7 @@ OutputOpen open_output(const char* path, std::size_t frame_bytes, FileIdentity& 
         return OutputOpen::failed;
     }
     whole_frames_end = start;
+    output_start = start;
     return OutputOpen::ok;
 }
 
@@ -91,13 +93,39 @@ bool begin_output()
 
 bool write_frame(const std::uint8_t* frame)
 {
+    const OutputPiece piece {frame, output_frame_bytes};
+    return write_whole(&piece, 1);
+}
+
+bool write_whole(const OutputPiece* pieces, std::size_t count)
+{
     hold_interruptions();
-    const bool whole = write_file(output_descriptor, frame, output_frame_bytes) == output_frame_bytes;
+    bool whole = true;
+    std::int64_t bytes = 0;
+    for (std::size_t i = 0; i < count && whole; ++i) {
+        whole = write_file(output_descriptor, pieces[i].bytes, pieces[i].size) == pieces[i].size;
+        bytes += static_cast<std::int64_t>(pieces[i].size);
+    }
     if (whole) {
-        whole_frames_end += static_cast<std::int64_t>(output_frame_bytes);
+        whole_frames_end += bytes;
     }
     release_interruptions();
     return whole;
+}
+
+bool output_rewritable()
+{
+    return output_is_regular && !output_is_standard;
+}
+
+bool rewrite_output(std::int64_t offset, const std::uint8_t* bytes, std::size_t size)
+{
+    hold_interruptions();
+    const bool written = seek_file(output_descriptor, output_start + offset) &&
+                         write_file(output_descriptor, bytes, size) == size &&
+                         seek_file(output_descriptor, whole_frames_end.load());
+    release_interruptions();
+    return written;
 }
 
 bool close_output()

@@ -305,6 +305,20 @@ PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::
 {
     const PlvSettings& settings = encoder.settings;
     const std::size_t raw = WORD_SIZE * encoder.pixels;
+    // Room for the frame's index entry and the trailer, grown as a vector
+    // grows: no allocation for most frames.
+    std::vector<std::uint8_t>& index = encoder.index;
+    const std::size_t needed = index.size() + PLV_INDEX_ENTRY_SIZE + PLV_TRAILER_SIZE;
+    if (encoder.frames == PLV_MOST_FRAMES) {
+        return {nullptr, nullptr, 0, 0};
+    }
+    if (index.capacity() < needed) {
+        try {
+            index.reserve(std::max(needed, 2 * index.capacity()));
+        } catch (const std::bad_alloc&) {
+            return {nullptr, nullptr, 0, 0};
+        }
+    }
     const bool delta =
         encoder.has_previous && encoder.previous_format == format && encoder.since_key < settings.key_every;
     const PlvCodes codes = plv_code_frame(words, delta ? encoder.previous.data() : nullptr, encoder.pixels,
@@ -326,7 +340,7 @@ PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::
     put_32(entry + ENTRY_SIZE_AT, static_cast<std::uint32_t>(size));
     entry[ENTRY_TYPE_AT] = type;
     entry[ENTRY_FORMAT_AT] = format;
-    encoder.index.insert(encoder.index.end(), entry, entry + PLV_INDEX_ENTRY_SIZE);
+    index.insert(index.end(), entry, entry + PLV_INDEX_ENTRY_SIZE);
 
     const std::size_t padding = (PLV_RECORD_ALIGNMENT - size % PLV_RECORD_ALIGNMENT) % PLV_RECORD_ALIGNMENT;
     encoder.offset += PLV_RECORD_HEADER_SIZE + size + padding;

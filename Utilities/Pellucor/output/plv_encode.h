@@ -25,6 +25,8 @@ constexpr std::size_t PLV_RECORD_ALIGNMENT = 4;
 constexpr std::uint32_t PLV_MOST_DISTANCE = 65535;
 constexpr std::size_t PLV_MOST_COUNT = 16384;
 constexpr std::uint32_t PLV_MOST_SIDE = 65535;
+// The most frames a file holds: the index's payload size is 32-bit.
+constexpr std::uint32_t PLV_MOST_FRAMES = UINT32_MAX / PLV_INDEX_ENTRY_SIZE;
 
 enum PlvRecordType : std::uint8_t { PLV_RAW = 0, PLV_KEY = 1, PLV_DELTA = 2, PLV_INDEX = 0x81 };
 // stream: no COPY reads a pixel its own frame skipped (a player needs no
@@ -107,11 +109,12 @@ struct PlvRecord {
 
 // Codes one frame of words in word format (0 to 7) and chooses its record:
 // raw, key or delta, whichever is smallest, raw unless coding saves its
-// share. Counts it in the index. The pieces stay valid until the next call.
+// share. Counts it in the index. The pieces stay valid until the next call;
+// header is nullptr, and nothing counted, where the index has no room left.
 PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::uint8_t format);
 
 // The index record and the trailer after it, as one block of bytes:
-// written last. Valid until the encoder changes.
+// written last, once. Valid until the encoder changes.
 const std::vector<std::uint8_t>& plv_finish(PlvEncoder& encoder);
 
 // The CRC-32 of PLV (and PNG, and zlib's crc32) of size bytes at data.
