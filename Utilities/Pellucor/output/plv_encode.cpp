@@ -260,6 +260,10 @@ bool plv_start(PlvEncoder& encoder, const PlvSettings& settings, std::size_t exp
 {
     constexpr std::size_t MOST_RESERVED_ENTRIES = std::size_t {1} << 16;
     encoder = PlvEncoder {};
+    if (settings.width < 1 || settings.height < 1 || settings.width > PLV_MOST_SIDE ||
+        settings.height > PLV_MOST_SIDE || settings.window > PLV_MOST_DISTANCE || settings.key_every < 1) {
+        return false;
+    }
     encoder.settings = settings;
     encoder.pixels = std::size_t {settings.width} * settings.height;
     const std::size_t raw = WORD_SIZE * encoder.pixels;
@@ -324,13 +328,13 @@ PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::
     const PlvCodes codes = plv_code_frame(words, delta ? encoder.previous.data() : nullptr, encoder.pixels,
                                           settings.width, settings.window, settings.profile, encoder.positions.data(),
                                           encoder.codes.data(), raw - raw / PLV_RAW_SHARE);
-    const std::uint8_t type = !codes.fits ? PLV_RAW : codes.skips ? PLV_DELTA : PLV_KEY;
+    const PlvType type = !codes.fits ? PlvType::raw : codes.skips ? PlvType::delta : PlvType::key;
     const std::uint8_t* const payload = codes.fits ? encoder.codes.data() : words;
     const std::size_t size = codes.fits ? codes.size : raw;
 
     std::uint8_t* const header = encoder.record_header;
     std::memset(header, 0, PLV_RECORD_HEADER_SIZE);
-    header[TYPE_AT] = type;
+    header[TYPE_AT] = static_cast<std::uint8_t>(type);
     header[FORMAT_AT] = format;
     put_32(header + SIZE_AT, static_cast<std::uint32_t>(size));
     put_32(header + CRC_AT, plv_crc(payload, size));
@@ -338,13 +342,13 @@ PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::
     std::uint8_t entry[PLV_INDEX_ENTRY_SIZE] = {};
     put_64(entry + ENTRY_OFFSET_AT, encoder.offset);
     put_32(entry + ENTRY_SIZE_AT, static_cast<std::uint32_t>(size));
-    entry[ENTRY_TYPE_AT] = type;
+    entry[ENTRY_TYPE_AT] = static_cast<std::uint8_t>(type);
     entry[ENTRY_FORMAT_AT] = format;
     index.insert(index.end(), entry, entry + PLV_INDEX_ENTRY_SIZE);
 
     const std::size_t padding = (PLV_RECORD_ALIGNMENT - size % PLV_RECORD_ALIGNMENT) % PLV_RECORD_ALIGNMENT;
     encoder.offset += PLV_RECORD_HEADER_SIZE + size + padding;
-    encoder.since_key = type == PLV_DELTA ? encoder.since_key + 1 : 1;
+    encoder.since_key = type == PlvType::delta ? encoder.since_key + 1 : 1;
     encoder.key_interval = std::max(encoder.key_interval, encoder.since_key);
     encoder.largest_payload = std::max(encoder.largest_payload, static_cast<std::uint32_t>(size));
     if (codes.fits) {
@@ -363,7 +367,7 @@ const std::vector<std::uint8_t>& plv_finish(PlvEncoder& encoder)
     std::vector<std::uint8_t>& index = encoder.index;
     const std::size_t entries_size = index.size() - PLV_RECORD_HEADER_SIZE;
     std::memset(index.data(), 0, PLV_RECORD_HEADER_SIZE);
-    index[TYPE_AT] = PLV_INDEX;
+    index[TYPE_AT] = static_cast<std::uint8_t>(PlvType::index);
     put_32(index.data() + SIZE_AT, static_cast<std::uint32_t>(entries_size));
     put_32(index.data() + CRC_AT, plv_crc(index.data() + PLV_RECORD_HEADER_SIZE, entries_size));
     std::uint8_t trailer[PLV_TRAILER_SIZE] = {};

@@ -28,7 +28,7 @@ constexpr std::uint32_t PLV_MOST_SIDE = 65535;
 // The most frames a file holds: the index's payload size is 32-bit.
 constexpr std::uint32_t PLV_MOST_FRAMES = UINT32_MAX / PLV_INDEX_ENTRY_SIZE;
 
-enum PlvRecordType : std::uint8_t { PLV_RAW = 0, PLV_KEY = 1, PLV_DELTA = 2, PLV_INDEX = 0x81 };
+enum class PlvType : std::uint8_t { raw = 0, key = 1, delta = 2, index = 0x81 };
 // stream: no COPY reads a pixel its own frame skipped (a player needs no
 // frame buffer); frame_buffer: a COPY may.
 enum class PlvProfile : std::uint8_t { stream = 0, frame_buffer = 1 };
@@ -92,7 +92,8 @@ struct PlvEncoder {
 };
 
 // Reserves the encoder's buffers for frames of the settings' size, with
-// room in the index for expected_frames. False where the memory cannot be had.
+// room in the index for expected_frames. False where the memory cannot be
+// had, or the settings are out of their ranges.
 bool plv_start(PlvEncoder& encoder, const PlvSettings& settings, std::size_t expected_frames);
 
 // The header: as at the start (the fields known only at the end are 0, the

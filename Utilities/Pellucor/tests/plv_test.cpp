@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "plv_encode.h"
+#include "png_input_kernels.h"
+#include "plv_play.h"
 
 namespace {
 
@@ -228,6 +231,175 @@ TEST(PlvCodes, ChosenCodes)
         ASSERT_TRUE(coded.fits) << c.name;
         codes.resize(coded.size);
         EXPECT_EQ(codes, words_of(c.codes)) << c.name;
+    }
+}
+
+// Contents that the encoder meets, as sequences of frames of 16-bit values.
+enum class Content { flat_ui, noise, gradient, pattern, scroll, mostly_still_noise };
+
+std::vector<std::vector<std::uint16_t>> make_frames(Content content, std::size_t width, std::size_t height,
+                                                    std::size_t count, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::vector<std::uint16_t>> frames;
+    std::vector<std::uint16_t> base(width * height);
+    for (std::size_t i = 0; i < base.size(); ++i) base[i] = static_cast<std::uint16_t>(random());
+    for (std::size_t f = 0; f < count; ++f) {
+        std::vector<std::uint16_t> frame(width * height);
+        for (std::size_t y = 0; y < height; ++y) {
+            for (std::size_t x = 0; x < width; ++x) {
+                std::uint16_t& v = frame[y * width + x];
+                switch (content) {
+                case Content::flat_ui:  // background, a panel, a box that moves, a changing counter
+                    v = 0x1234;
+                    if (y > height / 4 && x > width / 5 && x < width - 3) v = 0x7BEF;
+                    if (x >= f % width && x < f % width + 3 && y < 4) v = 0xF800;
+                    if (y == height - 1 && x < 4) v = static_cast<std::uint16_t>(f * 31 + x);
+                    break;
+                case Content::noise:
+                    v = static_cast<std::uint16_t>(random());
+                    break;
+                case Content::gradient:
+                    v = static_cast<std::uint16_t>((x * 7 + y * 3 + f) & 0xFFFF);
+                    break;
+                case Content::pattern:
+                    v = static_cast<std::uint16_t>(((x + f) % 3) * 0x1111 + (y % 2));
+                    break;
+                case Content::scroll:
+                    v = base[((y + f) % height) * width + x];
+                    break;
+                case Content::mostly_still_noise:
+                    v = base[y * width + x];
+                    if ((x + y + f) % 17 == 0) v = static_cast<std::uint16_t>(random());
+                    break;
+                }
+            }
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+struct RoundTrip {
+    const char* name;
+    Content content;
+    std::size_t width, height, frames;
+    PlvProfile profile;
+    std::uint32_t rows;
+    std::uint32_t key_every;
+    bool mixed_formats;  // frames alternate between two word formats, two at a time
+};
+
+// Every frame of every file decodes to its words through the player, in a
+// frame buffer and through a ring; the checking reader finds each file
+// sound and finished; no file passes raw plus its overhead.
+TEST(PlvRoundTrip, EveryContentWindowAndKeyInterval)
+{
+    const PlvProfile stream = PlvProfile::stream, frame_buffer = PlvProfile::frame_buffer;
+    const RoundTrip cases[] = {
+        {"ui", Content::flat_ui, 40, 30, 12, stream, 8, 30, false},
+        {"ui, key every frame", Content::flat_ui, 40, 30, 6, stream, 8, 1, false},
+        {"ui, key every 2", Content::flat_ui, 40, 30, 7, stream, 8, 2, false},
+        {"ui, one-row window", Content::flat_ui, 40, 30, 5, stream, 1, 30, false},
+        {"ui, frame buffer", Content::flat_ui, 40, 30, 8, frame_buffer, 8, 30, false},
+        {"ui, mixed formats", Content::flat_ui, 40, 30, 9, stream, 8, 30, true},
+        {"noise stays raw", Content::noise, 33, 7, 4, stream, 8, 30, false},
+        {"noise, odd pixel count", Content::noise, 3, 3, 3, stream, 8, 30, false},
+        {"gradient", Content::gradient, 64, 16, 5, stream, 8, 30, false},
+        {"pattern", Content::pattern, 31, 9, 6, stream, 8, 30, false},
+        {"scroll", Content::scroll, 24, 20, 8, stream, 8, 30, false},
+        {"scroll, frame buffer", Content::scroll, 24, 20, 8, frame_buffer, 8, 30, false},
+        {"mostly still noise", Content::mostly_still_noise, 50, 20, 6, stream, 8, 30, false},
+        {"mostly still noise, frame buffer", Content::mostly_still_noise, 50, 20, 6, frame_buffer, 8, 30, false},
+        {"one pixel", Content::flat_ui, 1, 1, 4, stream, 8, 30, false},
+        {"one column", Content::pattern, 1, 300, 3, stream, 8, 30, false},
+        {"the longest row", Content::flat_ui, 65535, 1, 3, stream, 1, 30, false},
+        {"wide: the window caps 8 rows", Content::scroll, 40000, 3, 3, stream, 8, 30, false},
+        {"runs past 16384", Content::flat_ui, 300, 200, 3, stream, 8, 30, false},
+        {"no frames", Content::flat_ui, 5, 5, 0, stream, 8, 30, false},
+    };
+    for (const RoundTrip& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto values = make_frames(c.content, c.width, c.height, c.frames, 7);
+        std::vector<Bytes> frames;
+        std::vector<std::uint8_t> formats;
+        for (std::size_t f = 0; f < values.size(); ++f) {
+            frames.push_back(words_of(values[f]));
+            formats.push_back(static_cast<std::uint8_t>(c.mixed_formats && f / 2 % 2 == 1 ? 6 : 2));
+        }
+        const PlvSettings settings {static_cast<std::uint32_t>(c.width),
+                                    static_cast<std::uint32_t>(c.height),
+                                    c.profile,
+                                    plv_window(c.profile, c.rows, static_cast<std::uint32_t>(c.width)),
+                                    c.key_every,
+                                    30,
+                                    1};
+        const Bytes file = encode(settings, frames, formats);
+        const plv_play::Played played = plv_play::play(file);
+        ASSERT_EQ(played.opened, PLV_OK);
+        EXPECT_EQ(played.checked, PLV_OK) << "fault " << played.report.fault << " at frame " << played.report.frame;
+        EXPECT_TRUE(played.report.finished);
+        EXPECT_EQ(played.end, PLV_END);
+        ASSERT_EQ(played.frames.size(), frames.size());
+        for (std::size_t f = 0; f < frames.size(); ++f) ASSERT_EQ(played.frames[f], frames[f]) << "frame " << f;
+        if (c.profile == stream) {
+            EXPECT_EQ(played.ring_end, PLV_END);
+            ASSERT_EQ(played.panel_frames.size(), frames.size());
+            for (std::size_t f = 0; f < frames.size(); ++f) {
+                ASSERT_EQ(played.panel_frames[f], frames[f]) << "frame " << f << " through a ring";
+            }
+        }
+        EXPECT_LE(played.report.key_interval, c.key_every);
+        EXPECT_LE(file.size(), 92 + 30 * c.frames + 2 * c.width * c.height * c.frames);
+        if (c.content == Content::noise) {
+            EXPECT_EQ(played.report.raw_frames, c.frames);
+        }
+        if (c.key_every == 1) {
+            EXPECT_EQ(played.report.delta_frames, 0u);
+        }
+    }
+}
+
+// The kept record: coded only where it saves 1/16 of the raw payload.
+TEST(PlvRecords, RawUnlessCodingSavesItsShare)
+{
+    struct Case {
+        const char* name;
+        std::size_t repeated;  // of 64 pixels, the first this many the same, the rest all different
+        std::uint8_t type;
+    };
+    // 64 pixels, 128 bytes raw: coded must be at most 120 bytes.
+    const Case cases[] = {
+        {"all different", 0, PLV_RAW},
+        {"4 the same: 4 + 2 + 120 bytes", 4, PLV_RAW},
+        {"5 the same: 4 + 2 + 118 bytes", 5, PLV_RAW},
+        {"6 the same: 4 + 2 + 116 bytes", 6, PLV_RAW},
+        {"7 the same: 4 + 2 + 114 bytes", 7, PLV_KEY},
+        {"all the same", 64, PLV_KEY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint16_t> values(64);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            values[i] = static_cast<std::uint16_t>(i < c.repeated ? 0x5555 : 0x100 + i * 0x101);
+        }
+        PlvEncoder encoder;
+        ASSERT_TRUE(plv_start(encoder, {64, 1, PlvProfile::stream, 64, 30, 30, 1}, 1));
+        const Bytes words = words_of(values);
+        const PlvRecord record = plv_frame_record(encoder, words.data(), 0);
+        EXPECT_EQ(record.header[0], c.type) << record.payload_size << " bytes";
+    }
+}
+
+// The CRC every build computes where the kernel table has no loop of its own.
+TEST(PlvWriter, TableCrcMatchesTheDefinition)
+{
+    Bytes data(1000);
+    std::mt19937 random(3);
+    for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
+    for (std::size_t size : {0, 1, 3, 63, 64, 65, 999}) {
+        EXPECT_EQ(~run_crc_table(~0u, data.data(), size), reference_crc(data.data(), size)) << size;
+        EXPECT_EQ(plv_crc(data.data(), size), reference_crc(data.data(), size)) << size;
     }
 }
 
