@@ -74,6 +74,8 @@ constexpr std::size_t SHORTEST_SKIP = 2, SHORTEST_RUN = 3;
 // every second pixel only, then every third, and so on: content that does
 // not code costs little time.
 constexpr unsigned MISS_STEP_SHIFT = 6;
+constexpr std::size_t SHORT_MATCH = 8;
+constexpr std::size_t HALFWAY_CHECK_PIXELS = 4096;
 
 constexpr std::uint32_t HASH_MULTIPLIER = 2654435761u;
 
@@ -150,18 +152,16 @@ std::size_t same_words(const std::uint8_t* a, const std::uint8_t* b, std::size_t
     return at / WORD_SIZE;
 }
 
-bool same_word(const std::uint8_t* words, std::size_t i, std::size_t j)
+// The two words at at as one value, the same on every host.
+std::uint32_t load_pair(const std::uint8_t* at)
 {
-    return words[WORD_SIZE * i] == words[WORD_SIZE * j] && words[WORD_SIZE * i + 1] == words[WORD_SIZE * j + 1];
+    return std::uint32_t {at[0]} | std::uint32_t {at[1]} << 8 | std::uint32_t {at[2]} << 16 |
+           std::uint32_t {at[3]} << 24;
 }
 
-// The hash of the two words at p, the same on every host.
-std::size_t hash_at(const std::uint8_t* words, std::size_t p)
+std::size_t hash_pair(std::uint32_t pair)
 {
-    const std::uint8_t* at = words + WORD_SIZE * p;
-    const std::uint32_t value =
-        std::uint32_t {at[0]} | std::uint32_t {at[1]} << 8 | std::uint32_t {at[2]} << 16 | std::uint32_t {at[3]} << 24;
-    return (value * HASH_MULTIPLIER) >> (32 - PLV_HASH_BITS);
+    return (pair * HASH_MULTIPLIER) >> (32 - PLV_HASH_BITS);
 }
 
 }  // namespace
@@ -184,16 +184,30 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
                         std::uint32_t window, PlvProfile profile, std::uint32_t* positions, std::uint8_t* codes,
                         std::size_t capacity)
 {
-    PlvCodes result {true, 0, false, 0};
+    PlvCodes result {true, 0, false, 0, 0};
     CodeOutput out {codes, codes + capacity, true};
-    // A table entry is a pixel of this frame plus 1; 0 is none.
-    std::fill(positions, positions + PLV_HASH_SIZE, 0u);
+    std::fill(positions, positions + PLV_SEARCH_TABLE_SIZE, 0u);
     const bool stream = profile == PlvProfile::stream;
     std::size_t p = 0, literal_start = 0, misses = 0;
     // In profile stream a COPY may read from here on only: every pixel
     // before it that a SKIP left is behind it.
     std::size_t skipped_end = 0;
+    const std::size_t half = pixels / 2;
+    // Small frames cost little; and codes given room for the raw words are
+    // not being weighed against them.
+    bool halfway = pixels < HALFWAY_CHECK_PIXELS || capacity >= WORD_SIZE * pixels;
     while (p < pixels && out.fits) {
+        // A frame whose first half codes to nearly as many bytes as it has
+        // is left to be stored raw: on content that does not code (a camera's
+        // noise) the second half is not searched.
+        if (!halfway && p >= half) {
+            halfway = true;
+            const std::size_t so_far = static_cast<std::size_t>(out.at - codes) + WORD_SIZE * (p - literal_start + 1);
+            if (so_far > WORD_SIZE * p - WORD_SIZE * p / PLV_HALFWAY_SHARE) {
+                out.fits = false;
+                break;
+            }
+        }
         const std::size_t left = pixels - p;
         Operation operation = LITERAL;
         std::size_t length = 0, saving = 0, distance = 0;
@@ -207,25 +221,39 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
             }
         };
         const std::uint8_t* const here = words + WORD_SIZE * p;
-        if (previous != nullptr && here[0] == previous[WORD_SIZE * p] && here[1] == previous[WORD_SIZE * p + 1]) {
-            consider(SKIP, same_words(here, previous + WORD_SIZE * p, left), SKIP_SIZE, SHORTEST_SKIP, 0);
-        }
-        if (left >= SHORTEST_RUN && same_word(words, p, p + 1)) {
-            consider(REPEAT, 1 + same_words(here + WORD_SIZE, here, left - 1), RUN_SIZE, SHORTEST_RUN, 0);
-        }
-        if (p >= width && width <= window && (!stream || p - width >= skipped_end) && same_word(words, p, p - width)) {
-            consider(COPY, same_words(here, here - WORD_SIZE * width, left), RUN_SIZE, SHORTEST_RUN, width);
-        }
+        // Two words are compared first, as one: every code worth its bytes
+        // covers at least two pixels, and on content that does not code the
+        // branches below are then rarely taken.
+        const std::uint32_t pair = left >= 2 ? load_pair(here) : 0;
+        const bool skip = previous != nullptr && left >= SHORTEST_SKIP && pair == load_pair(previous + WORD_SIZE * p);
+        const bool run = left >= SHORTEST_RUN && pair == load_pair(here + WORD_SIZE);
+        const bool above = p >= width && width <= window && left >= SHORTEST_RUN && (!stream || p - width >= skipped_end) &&
+                           pair == load_pair(here - WORD_SIZE * width);
+        std::size_t from = 0;
+        bool hashed = false;
         if (left >= SHORTEST_RUN) {
-            const std::size_t hash = hash_at(words, p);
-            const std::size_t found = positions[hash];
-            positions[hash] = static_cast<std::uint32_t>(p + 1);
-            if (found != 0) {
-                const std::size_t from = found - 1, d = p - from;
-                if (d <= window && d != width && (!stream || from >= skipped_end) &&
-                    std::memcmp(here, words + WORD_SIZE * from, 2 * WORD_SIZE) == 0) {
-                    consider(COPY, same_words(here, words + WORD_SIZE * from, left), RUN_SIZE, SHORTEST_RUN, d);
-                }
+            // An entry holds a pixel plus 1 (0: none) and the two words
+            // there, so that most misses never read the frame.
+            std::uint32_t* const entry = positions + 2 * hash_pair(pair);
+            const std::size_t found = entry[0];
+            const bool same = entry[1] == pair;
+            entry[0] = static_cast<std::uint32_t>(p + 1);
+            entry[1] = pair;
+            from = found - 1;
+            hashed = same & (found != 0) && p - from <= window && p - from != width && (!stream || from >= skipped_end);
+        }
+        if (skip | run | above | hashed) {
+            if (skip) {
+                consider(SKIP, same_words(here, previous + WORD_SIZE * p, left), SKIP_SIZE, SHORTEST_SKIP, 0);
+            }
+            if (run) {
+                consider(REPEAT, 1 + same_words(here + WORD_SIZE, here, left - 1), RUN_SIZE, SHORTEST_RUN, 0);
+            }
+            if (above) {
+                consider(COPY, same_words(here, here - WORD_SIZE * width, left), RUN_SIZE, SHORTEST_RUN, width);
+            }
+            if (hashed) {
+                consider(COPY, same_words(here, words + WORD_SIZE * from, left), RUN_SIZE, SHORTEST_RUN, p - from);
             }
         }
         if (length == 0) {
@@ -237,6 +265,7 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
         if (operation == SKIP) {
             put_run(out, SKIP, length, nullptr);
             result.skips = true;
+            result.skipped += length;
             skipped_end = p + length;
         } else if (operation == REPEAT) {
             put_run(out, REPEAT, length, here);
@@ -248,7 +277,8 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
         }
         p += length;
         literal_start = p;
-        misses = 0;
+        // A short match amid literals earns the search less than a long one.
+        misses = length < SHORT_MATCH ? misses / 2 : 0;
     }
     put_literals(out, words + WORD_SIZE * literal_start, pixels - literal_start);
     result.fits = out.fits;
@@ -269,8 +299,9 @@ bool plv_start(PlvEncoder& encoder, const PlvSettings& settings, std::size_t exp
     const std::size_t raw = WORD_SIZE * encoder.pixels;
     try {
         encoder.previous.resize(raw);
-        encoder.positions.resize(PLV_HASH_SIZE);
+        encoder.positions.resize(PLV_SEARCH_TABLE_SIZE);
         encoder.codes.resize(raw);
+        encoder.key_codes.resize(raw);
         encoder.index.reserve(PLV_RECORD_HEADER_SIZE +
                               PLV_INDEX_ENTRY_SIZE * std::min(expected_frames, MOST_RESERVED_ENTRIES) +
                               PLV_TRAILER_SIZE);
@@ -325,11 +356,25 @@ PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::
     }
     const bool delta =
         encoder.has_previous && encoder.previous_format == format && encoder.since_key < settings.key_every;
-    const PlvCodes codes = plv_code_frame(words, delta ? encoder.previous.data() : nullptr, encoder.pixels,
-                                          settings.width, settings.window, settings.profile, encoder.positions.data(),
-                                          encoder.codes.data(), raw - raw / PLV_RAW_SHARE);
+    const std::size_t limit = raw - raw / PLV_RAW_SHARE;
+    PlvCodes codes = plv_code_frame(words, delta ? encoder.previous.data() : nullptr, encoder.pixels, settings.width,
+                                    settings.window, settings.profile, encoder.positions.data(), encoder.codes.data(),
+                                    limit);
+    const std::uint8_t* coded = encoder.codes.data();
+    // In profile stream a SKIP keeps every COPY after it from reading what
+    // it left: where a delta frame skipped much, the frame is also coded
+    // alone, and kept so where that is smaller.
+    if (delta && settings.profile == PlvProfile::stream && codes.skipped >= encoder.pixels / PLV_KEY_TRIAL_SHARE) {
+        const PlvCodes key =
+            plv_code_frame(words, nullptr, encoder.pixels, settings.width, settings.window, settings.profile,
+                           encoder.positions.data(), encoder.key_codes.data(), codes.fits ? codes.size - 1 : limit);
+        if (key.fits) {
+            codes = key;
+            coded = encoder.key_codes.data();
+        }
+    }
     const PlvType type = !codes.fits ? PlvType::raw : codes.skips ? PlvType::delta : PlvType::key;
-    const std::uint8_t* const payload = codes.fits ? encoder.codes.data() : words;
+    const std::uint8_t* const payload = codes.fits ? coded : words;
     const std::size_t size = codes.fits ? codes.size : raw;
 
     std::uint8_t* const header = encoder.record_header;

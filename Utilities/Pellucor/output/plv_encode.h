@@ -51,17 +51,20 @@ struct PlvCodes {
     bool fits;  // false: the codes would pass capacity, and were dropped
     std::size_t size;
     bool skips;  // a SKIP among them: a delta frame
+    std::size_t skipped;  // pixels skipped, as far as the codes went
     std::uint32_t largest_distance;
 };
 
 constexpr unsigned PLV_HASH_BITS = 12;
 constexpr std::size_t PLV_HASH_SIZE = std::size_t {1} << PLV_HASH_BITS;
+// The search table: two 32-bit values an entry.
+constexpr std::size_t PLV_SEARCH_TABLE_SIZE = 2 * PLV_HASH_SIZE;
 
 // Codes pixels words at words into at most capacity bytes at codes: against
 // previous (the last frame's words, same format) with SKIP, or alone where
 // previous is nullptr. Every COPY distance is at most window; in profile
 // stream no COPY reads a pixel this frame skipped. positions is a table of
-// PLV_HASH_SIZE entries that the search uses. Greedy: at each pixel the
+// PLV_SEARCH_TABLE_SIZE values that the search uses. Greedy: at each pixel the
 // longest of a skip, a run of one word, a copy of the row above and a copy
 // found by hashing two words wins, by the bytes it saves over literals.
 PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous, std::size_t pixels, std::size_t width,
@@ -71,6 +74,12 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
 // A coded frame is kept when it saves at least 1/PLV_RAW_SHARE of the raw
 // payload (rounded down); else the frame is stored raw.
 constexpr std::size_t PLV_RAW_SHARE = 16;
+// Given less room than the raw words, the search gives up on a frame whose
+// first half saves less than 1/PLV_HALFWAY_SHARE of its bytes.
+constexpr std::size_t PLV_HALFWAY_SHARE = 64;
+// A delta frame that skips at least 1/PLV_KEY_TRIAL_SHARE of its pixels is
+// also coded as a key frame (profile stream).
+constexpr std::size_t PLV_KEY_TRIAL_SHARE = 64;
 
 // The state of one PLV output, its buffers reserved once a run.
 struct PlvEncoder {
@@ -81,7 +90,7 @@ struct PlvEncoder {
     std::uint8_t previous_format = 0;
     std::uint32_t since_key = 0;  // frames from the last key or raw frame, counting it
     std::vector<std::uint32_t> positions;
-    std::vector<std::uint8_t> codes;
+    std::vector<std::uint8_t> codes, key_codes;
     std::uint8_t record_header[PLV_RECORD_HEADER_SIZE] = {};
     // The index record as it grows: its header, then an entry a frame.
     std::vector<std::uint8_t> index;

@@ -223,7 +223,7 @@ TEST(PlvCodes, ChosenCodes)
         }
         const Bytes frame = words_of(c.frame);
         const Bytes previous = words_of(c.previous);
-        std::vector<std::uint32_t> positions(PLV_HASH_SIZE);
+        std::vector<std::uint32_t> positions(PLV_SEARCH_TABLE_SIZE);
         Bytes codes(frame.size() + 64);
         const PlvCodes coded =
             plv_code_frame(frame.data(), c.previous.empty() ? nullptr : previous.data(), c.frame.size(), c.width,
