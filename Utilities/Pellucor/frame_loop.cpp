@@ -138,6 +138,9 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
     }
     outcome.gray = source.kind == FrameKind::gray;
     pack_frame(source, run.dither);
+    if (run.plv) {
+        outcome.plv_key = code_plv_key(output_buffer);
+    }
     return outcome;
 }
 
@@ -158,7 +161,7 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
         return false;
     }
     const WordFormat& format = outcome.gray ? gray_word_format : color_word_format;
-    if (!(run.plv ? write_plv_frame(words, format) : write_frame(words))) {
+    if (!(run.plv ? write_plv_frame(words, format, outcome.plv_key) : write_frame(words))) {
         refuse(outcome, EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
         return false;
     }

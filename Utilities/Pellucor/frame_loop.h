@@ -19,6 +19,7 @@ struct FrameOutcome {
     bool gray = false;        // "Grayscale ... "
     int status = EXIT_SUCCESS;
     std::string failure;
+    PlvKeyCodes plv_key {};  // --plv: the frame coded alone
 };
 
 // One frame: read, checked, brought into the packers' layout and packed

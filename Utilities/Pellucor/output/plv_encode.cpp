@@ -75,7 +75,11 @@ constexpr std::size_t SHORTEST_SKIP = 2, SHORTEST_RUN = 3;
 // not code costs little time.
 constexpr unsigned MISS_STEP_SHIFT = 6;
 constexpr std::size_t SHORT_MATCH = 8;
-constexpr std::size_t HALFWAY_CHECK_PIXELS = 4096;
+constexpr std::size_t CHECKED_PIXELS = 4096;
+constexpr std::size_t CHECKPOINT_PARTS = 8;
+// The rest of a frame is looked at every SAMPLE_STEP pixels; few pixels are
+// like a neighbour when fewer than 1 in SAMPLE_SHARE are.
+constexpr std::size_t SAMPLE_STEP = 16, SAMPLE_SHARE = 4;
 
 constexpr std::uint32_t HASH_MULTIPLIER = 2654435761u;
 
@@ -164,6 +168,31 @@ std::size_t hash_pair(std::uint32_t pair)
     return (pair * HASH_MULTIPLIER) >> (32 - PLV_HASH_BITS);
 }
 
+// How many pixels are the same in both frames, counted in aligned groups
+// of four that are the same whole: pixels that SKIP can pass over.
+std::size_t unchanged_pixels(const std::uint8_t* words, const std::uint8_t* previous, std::size_t pixels)
+{
+    constexpr std::size_t CHUNK = sizeof(std::uint64_t), CHUNK_PIXELS = CHUNK / WORD_SIZE;
+    std::size_t same = 0;
+    for (std::size_t at = 0; pixels - at >= CHUNK_PIXELS; at += CHUNK_PIXELS) {
+        same += static_cast<std::size_t>(std::memcmp(words + WORD_SIZE * at, previous + WORD_SIZE * at, CHUNK) == 0);
+    }
+    return CHUNK_PIXELS * same;
+}
+
+// Whether few pixels of the frame from p on, looked at every SAMPLE_STEP,
+// are the same as the pixel on their left or above them.
+bool few_like_neighbours(const std::uint8_t* words, std::size_t p, std::size_t pixels, std::size_t width)
+{
+    std::size_t samples = 0, alike = 0;
+    for (std::size_t q = std::max(p, width); q < pixels; q += SAMPLE_STEP) {
+        ++samples;
+        alike += static_cast<std::size_t>(same_words(words + WORD_SIZE * q, words + WORD_SIZE * (q - 1), 1) == 1 ||
+                                          same_words(words + WORD_SIZE * q, words + WORD_SIZE * (q - width), 1) == 1);
+    }
+    return alike * SAMPLE_SHARE < samples;
+}
+
 }  // namespace
 
 std::uint32_t plv_crc(const std::uint8_t* data, std::size_t size)
@@ -192,18 +221,22 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
     // In profile stream a COPY may read from here on only: every pixel
     // before it that a SKIP left is behind it.
     std::size_t skipped_end = 0;
-    const std::size_t half = pixels / 2;
-    // Small frames cost little; and codes given room for the raw words are
-    // not being weighed against them.
-    bool halfway = pixels < HALFWAY_CHECK_PIXELS || capacity >= WORD_SIZE * pixels;
+    // Checkpoints at an eighth, a quarter and a half of the frame. Small
+    // frames cost little; and codes given room for the raw words are not
+    // being weighed against them.
+    std::size_t checkpoint = pixels / CHECKPOINT_PARTS;
+    bool checking = pixels >= CHECKED_PIXELS && capacity < WORD_SIZE * pixels;
     while (p < pixels && out.fits) {
-        // A frame whose first half codes to nearly as many bytes as it has
-        // is left to be stored raw: on content that does not code (a camera's
-        // noise) the second half is not searched.
-        if (!halfway && p >= half) {
-            halfway = true;
+        // A frame that has coded to nearly as many bytes as it has so far,
+        // and whose rest holds few pixels like their neighbour on the left
+        // or above, is left to be stored raw: on content that does not code
+        // (a camera's noise) the rest is not searched.
+        if (checking && p >= checkpoint) {
+            checking = checkpoint < pixels / 2;
+            checkpoint *= 2;
             const std::size_t so_far = static_cast<std::size_t>(out.at - codes) + WORD_SIZE * (p - literal_start + 1);
-            if (so_far > WORD_SIZE * p - WORD_SIZE * p / PLV_HALFWAY_SHARE) {
+            if (so_far > WORD_SIZE * p - WORD_SIZE * p / PLV_CHECKPOINT_SHARE &&
+                few_like_neighbours(words, p, pixels, width)) {
                 out.fits = false;
                 break;
             }
@@ -227,8 +260,8 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
         const std::uint32_t pair = left >= 2 ? load_pair(here) : 0;
         const bool skip = previous != nullptr && left >= SHORTEST_SKIP && pair == load_pair(previous + WORD_SIZE * p);
         const bool run = left >= SHORTEST_RUN && pair == load_pair(here + WORD_SIZE);
-        const bool above = p >= width && width <= window && left >= SHORTEST_RUN && (!stream || p - width >= skipped_end) &&
-                           pair == load_pair(here - WORD_SIZE * width);
+        const bool above = p >= width && width <= window && left >= SHORTEST_RUN &&
+                           (!stream || p - width >= skipped_end) && pair == load_pair(here - WORD_SIZE * width);
         std::size_t from = 0;
         bool hashed = false;
         if (left >= SHORTEST_RUN) {
@@ -286,6 +319,15 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
     return result;
 }
 
+PlvKeyCodes plv_code_key(const PlvSettings& settings, const std::uint8_t* words, std::uint32_t* positions,
+                         std::uint8_t* codes)
+{
+    const std::size_t pixels = std::size_t {settings.width} * settings.height, raw = WORD_SIZE * pixels;
+    return {plv_code_frame(words, nullptr, pixels, settings.width, settings.window, settings.profile, positions, codes,
+                           raw - raw / PLV_RAW_SHARE),
+            codes};
+}
+
 bool plv_start(PlvEncoder& encoder, const PlvSettings& settings, std::size_t expected_frames)
 {
     constexpr std::size_t MOST_RESERVED_ENTRIES = std::size_t {1} << 16;
@@ -336,7 +378,7 @@ void plv_write_header(const PlvEncoder& encoder, bool finished, std::uint8_t* he
     put_32(header + HEADER_CRC_AT, plv_crc(header, HEADER_CRC_AT));
 }
 
-PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::uint8_t format)
+PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::uint8_t format, const PlvKeyCodes* key)
 {
     const PlvSettings& settings = encoder.settings;
     const std::size_t raw = WORD_SIZE * encoder.pixels;
@@ -354,23 +396,24 @@ PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::
             return {nullptr, nullptr, 0, 0};
         }
     }
-    const bool delta =
-        encoder.has_previous && encoder.previous_format == format && encoder.since_key < settings.key_every;
     const std::size_t limit = raw - raw / PLV_RAW_SHARE;
-    PlvCodes codes = plv_code_frame(words, delta ? encoder.previous.data() : nullptr, encoder.pixels, settings.width,
-                                    settings.window, settings.profile, encoder.positions.data(), encoder.codes.data(),
-                                    limit);
-    const std::uint8_t* coded = encoder.codes.data();
-    // In profile stream a SKIP keeps every COPY after it from reading what
-    // it left: where a delta frame skipped much, the frame is also coded
-    // alone, and kept so where that is smaller.
-    if (delta && settings.profile == PlvProfile::stream && codes.skipped >= encoder.pixels / PLV_KEY_TRIAL_SHARE) {
-        const PlvCodes key =
-            plv_code_frame(words, nullptr, encoder.pixels, settings.width, settings.window, settings.profile,
-                           encoder.positions.data(), encoder.key_codes.data(), codes.fits ? codes.size - 1 : limit);
-        if (key.fits) {
-            codes = key;
-            coded = encoder.key_codes.data();
+    PlvKeyCodes own {};
+    if (key == nullptr) {
+        own = plv_code_key(encoder.settings, words, encoder.positions.data(), encoder.key_codes.data());
+        key = &own;
+    }
+    PlvCodes codes = key->codes;
+    const std::uint8_t* coded = key->bytes;
+    // Against the frame before: only where enough of its pixels stay as
+    // they were for SKIP to pay.
+    if (encoder.has_previous && encoder.previous_format == format && encoder.since_key < settings.key_every &&
+        unchanged_pixels(words, encoder.previous.data(), encoder.pixels) >= encoder.pixels / PLV_DELTA_TRIAL_SHARE) {
+        const PlvCodes delta = plv_code_frame(words, encoder.previous.data(), encoder.pixels, settings.width,
+                                              settings.window, settings.profile, encoder.positions.data(),
+                                              encoder.codes.data(), codes.fits ? codes.size - 1 : limit);
+        if (delta.fits) {
+            codes = delta;
+            coded = encoder.codes.data();
         }
     }
     const PlvType type = !codes.fits ? PlvType::raw : codes.skips ? PlvType::delta : PlvType::key;

@@ -50,7 +50,7 @@ std::uint32_t plv_window(PlvProfile profile, std::uint32_t rows, std::uint32_t w
 struct PlvCodes {
     bool fits;  // false: the codes would pass capacity, and were dropped
     std::size_t size;
-    bool skips;  // a SKIP among them: a delta frame
+    bool skips;           // a SKIP among them: a delta frame
     std::size_t skipped;  // pixels skipped, as far as the codes went
     std::uint32_t largest_distance;
 };
@@ -75,11 +75,25 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
 // payload (rounded down); else the frame is stored raw.
 constexpr std::size_t PLV_RAW_SHARE = 16;
 // Given less room than the raw words, the search gives up on a frame whose
-// first half saves less than 1/PLV_HALFWAY_SHARE of its bytes.
-constexpr std::size_t PLV_HALFWAY_SHARE = 64;
-// A delta frame that skips at least 1/PLV_KEY_TRIAL_SHARE of its pixels is
-// also coded as a key frame (profile stream).
-constexpr std::size_t PLV_KEY_TRIAL_SHARE = 64;
+// first eighth, quarter or half saves less than 1/PLV_CHECKPOINT_SHARE of
+// its bytes, where few pixels of the rest are like their neighbours.
+constexpr std::size_t PLV_CHECKPOINT_SHARE = 64;
+// A frame is coded against the one before it where at least
+// 1/PLV_DELTA_TRIAL_SHARE of its pixels are unchanged, in aligned groups of
+// four, and kept so where that is smaller than coded alone.
+constexpr std::size_t PLV_DELTA_TRIAL_SHARE = 16;
+
+// A frame coded alone, as a key frame: its codes and where they lie.
+struct PlvKeyCodes {
+    PlvCodes codes;
+    const std::uint8_t* bytes;
+};
+
+// Codes a frame of the settings' size alone, into codes (room for its raw
+// words) with positions (PLV_SEARCH_TABLE_SIZE values): what plv_frame_record
+// takes, worked out on any thread beforehand.
+PlvKeyCodes plv_code_key(const PlvSettings& settings, const std::uint8_t* words, std::uint32_t* positions,
+                         std::uint8_t* codes);
 
 // The state of one PLV output, its buffers reserved once a run.
 struct PlvEncoder {
@@ -119,9 +133,11 @@ struct PlvRecord {
 
 // Codes one frame of words in word format (0 to 7) and chooses its record:
 // raw, key or delta, whichever is smallest, raw unless coding saves its
-// share. Counts it in the index. The pieces stay valid until the next call;
+// share. key is the frame coded alone, worked out beforehand, or nullptr to
+// code it here. Counts it in the index. The pieces stay valid until the next call;
 // header is nullptr, and nothing counted, where the index has no room left.
-PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::uint8_t format);
+PlvRecord plv_frame_record(PlvEncoder& encoder, const std::uint8_t* words, std::uint8_t format,
+                           const PlvKeyCodes* key = nullptr);
 
 // The index record and the trailer after it, as one block of bytes:
 // written last, once. Valid until the encoder changes.

@@ -3,6 +3,8 @@
 // header and the index with the trailer, is one whole part of the output.
 #include "plv_write.h"
 
+#include <new>
+
 #include "output_file.h"
 
 namespace {
@@ -21,7 +23,41 @@ bool write_header()
     return header_written;
 }
 
+// Where a thread codes its frames alone: a place for each of its output
+// buffers (a worker packs into two in turn), and the search table.
+struct KeyPlace {
+    const std::uint8_t* words = nullptr;
+    std::vector<std::uint8_t> codes;
+};
+constexpr std::size_t KEY_PLACES = 2;
+thread_local KeyPlace key_places[KEY_PLACES];
+thread_local std::size_t next_key_place = 0;
+thread_local std::vector<std::uint32_t> key_positions;
+
 }  // namespace
+
+PlvKeyCodes code_plv_key(const std::uint8_t* words)
+{
+    KeyPlace* place = nullptr;
+    for (KeyPlace& candidate : key_places) {
+        if (candidate.words == words) place = &candidate;
+    }
+    if (place == nullptr) {
+        place = &key_places[next_key_place];
+        next_key_place = (next_key_place + 1) % KEY_PLACES;
+        place->words = words;
+    }
+    // Reserved once a thread and buffer; without the memory the frame is
+    // coded by the writer instead.
+    try {
+        place->codes.resize(encoder.codes.size());
+        key_positions.resize(PLV_SEARCH_TABLE_SIZE);
+    } catch (const std::bad_alloc&) {
+        place->words = nullptr;
+        return {{}, nullptr};
+    }
+    return plv_code_key(encoder.settings, words, key_positions.data(), place->codes.data());
+}
 
 bool start_plv_output(const PlvSettings& settings, std::size_t expected_frames)
 {
@@ -29,12 +65,13 @@ bool start_plv_output(const PlvSettings& settings, std::size_t expected_frames)
     return active;
 }
 
-bool write_plv_frame(const std::uint8_t* words, const WordFormat& format)
+bool write_plv_frame(const std::uint8_t* words, const WordFormat& format, const PlvKeyCodes& key)
 {
     if (!header_written && !write_header()) {
         return false;
     }
-    const PlvRecord record = plv_frame_record(encoder, words, static_cast<std::uint8_t>(word_format_number(format)));
+    const PlvRecord record = plv_frame_record(encoder, words, static_cast<std::uint8_t>(word_format_number(format)),
+                                              key.bytes != nullptr ? &key : nullptr);
     if (record.header == nullptr) {
         return false;
     }

@@ -391,6 +391,35 @@ TEST(PlvRecords, RawUnlessCodingSavesItsShare)
     }
 }
 
+// A frame that does not code is given up on partway, and stored raw; one
+// that does not code at first but does further on is coded whole.
+TEST(PlvRecords, GivesUpOnlyOnFramesThatDoNotCode)
+{
+    constexpr std::uint32_t WIDTH = 128, HEIGHT = 64;
+    struct Case {
+        const char* name;
+        std::uint32_t noise_rows;  // from the top; flat below
+        std::uint8_t type;
+    };
+    const Case cases[] = {
+        {"all noise", HEIGHT, PLV_RAW},
+        {"noise in the top eighth", HEIGHT / 8, PLV_KEY},
+        {"noise in the top half", HEIGHT / 2, PLV_KEY},
+        {"noise but the last rows", HEIGHT - 6, PLV_RAW},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mt19937 random(11);
+        std::vector<std::uint16_t> values(WIDTH * HEIGHT, 0x1234);
+        for (std::size_t i = 0; i < WIDTH * c.noise_rows; ++i) values[i] = static_cast<std::uint16_t>(random());
+        PlvEncoder encoder;
+        ASSERT_TRUE(plv_start(encoder, {WIDTH, HEIGHT, PlvProfile::stream, 8 * WIDTH, 30, 30, 1}, 1));
+        const Bytes words = words_of(values);
+        const PlvRecord record = plv_frame_record(encoder, words.data(), 0);
+        EXPECT_EQ(record.header[0], c.type) << record.payload_size << " bytes";
+    }
+}
+
 // The CRC every build computes where the kernel table has no loop of its own.
 TEST(PlvWriter, TableCrcMatchesTheDefinition)
 {
