@@ -30,6 +30,7 @@ constexpr int ARGUMENTS = 6;
 enum Argument { PATTERN, OUTPUT_PATH, FIRST_FRAME, LAST_FRAME, WIDTH, HEIGHT };
 
 constexpr const char* BANNER = "Pellucor v1.00\n";
+constexpr const char* HELP_HINT = "Try 'pellucor --help'";
 constexpr const char* USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                               "<video width> <video height>";
 
@@ -41,6 +42,7 @@ struct Options {
     bool help = false, version = false;
     bool honor_origin = false;
     bool dither = false;
+    bool quiet = false;
     unsigned threads = 0;  // 0: as many as the process has processors
     bool plv = false;
     // The PLV options' values as given, nullptr where not given.
@@ -67,11 +69,9 @@ struct FlagOption {
     const char* name;
     bool Options::*flag;
 };
-constexpr FlagOption FLAG_OPTIONS[] = {{"--help", &Options::help},
-                                       {"--version", &Options::version},
-                                       {"--honor-origin", &Options::honor_origin},
-                                       {"--dither", &Options::dither},
-                                       {"--plv", &Options::plv}};
+constexpr FlagOption FLAG_OPTIONS[] = {
+    {"--help", &Options::help},     {"--version", &Options::version}, {"--honor-origin", &Options::honor_origin},
+    {"--dither", &Options::dither}, {"--quiet", &Options::quiet},     {"--plv", &Options::plv}};
 
 // The options of PLV output that take a value, and the line that refuses a
 // bad one. They need --plv.
@@ -94,6 +94,7 @@ constexpr const char* OPTION_HELP[] = {
     "  --honor-origin    take each TGA frame's rows and columns in the order its header says",
     "  --dither          dither with an 8 x 8 ordered (Bayer) matrix instead of cutting the low bits",
     "  --threads N       convert frames on N threads (1 to 64; every processor the run may use unless told)",
+    "  --quiet           no banner and no line a frame: only failures and \"Done.\"",
     "  --plv             write a PLV file (coded frames, header, index) instead of raw words",
     "  --plv-window ROWS rows a PLV copy may reach back (8 unless told; at most 65535 words); frame: the whole",
     "                    frame, for players with a frame buffer",
@@ -345,7 +346,10 @@ Run read_command_line(int argc, char** argv)
     if (arguments != nullptr) {
         choose_console(arguments[OUTPUT_PATH]);
     }
-    say("%s", BANNER);
+    set_quiet(options.quiet);
+    if (!options.quiet) {
+        say("%s", BANNER);
+    }
     PlvSettings plv {};
     const char* plv_text = nullptr;
     const char* plv_problem = options.problem == nullptr ? read_plv_settings(options, plv, plv_text) : nullptr;
@@ -359,7 +363,9 @@ Run read_command_line(int argc, char** argv)
         std::exit(EXIT_SUCCESS);
     }
     if (arguments == nullptr) {
-        fail(EXIT_BAD_ARGUMENTS, "%s\n", USAGE);
+        say("%s\n", USAGE);
+        note_line(HELP_HINT);
+        end_run(EXIT_BAD_ARGUMENTS);
     }
     Run run {};
     run.pattern = arguments[PATTERN];

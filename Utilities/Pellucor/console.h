@@ -24,6 +24,26 @@ void say(const char* format, ...) PELLUCOR_PRINTF(1, 2);
 // output is left as abandon_output says.
 [[noreturn]] void fail(int status, const char* format, ...) PELLUCOR_PRINTF(2, 3);
 
+// Ends the run with status, leaving the output as abandon_output says, after
+// the lines already printed.
+[[noreturn]] void end_run(int status);
+
 // Messages go to standard error when the video goes to standard output, and
 // nowhere when standard error is the same file or pipe as the video.
 void choose_console(const char* output_path);
+
+// With quiet, the banner and the frames' progress lines are not printed:
+// failure lines and "Done." are.
+void set_quiet(bool quiet);
+bool is_quiet();
+
+// One line on standard error, after "pellucor: ": the details behind a line
+// of the console, a hint, the summary. Never into the video.
+void note(const char* format, ...) PELLUCOR_PRINTF(1, 2);
+// A note that fail prints after its line, when the run fails.
+void explain(const char* format, ...) PELLUCOR_PRINTF(1, 2);
+// The same without "pellucor: " before it.
+void note_line(const char* text);
+
+// The system's words for an error number, as strerror gives them.
+const char* system_reason(int error);

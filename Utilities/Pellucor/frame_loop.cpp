@@ -7,6 +7,8 @@
 // written, or the line that says why it was refused.
 #include "frame_loop.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -20,6 +22,31 @@
 #include "png_input.h"
 
 namespace {
+
+// What the run has written, for the summary, and whether it has said that
+// frames were read bottom row first against their headers. The writing
+// thread alone changes them.
+std::int64_t frames_written = 0;
+bool color_written = false, gray_written = false;
+bool top_first_noted = false;
+const auto run_started = std::chrono::steady_clock::now();
+
+// The summary after "Done.": frames, bytes, size and word formats, the
+// output and the time taken.
+void note_summary(const Run& run, std::uint64_t bytes)
+{
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - run_started).count();
+    char formats[64] = "";
+    if (color_written && gray_written) {
+        std::snprintf(formats, sizeof formats, " %s (color) and %s (gray)", color_word_format.name,
+                      gray_word_format.name);
+    } else if (color_written || gray_written) {
+        std::snprintf(formats, sizeof formats, " %s", color_written ? color_word_format.name : gray_word_format.name);
+    }
+    note("%lld frame%s, %llu bytes, %dx%d%s, written to %s in %.2f s", static_cast<long long>(frames_written),
+         frames_written == 1 ? "" : "s", static_cast<unsigned long long>(bytes), static_cast<int>(video_width),
+         static_cast<int>(video_height), formats, run.output_path, seconds);
+}
 
 // Reads the whole frame file, or its first input_buffer_size bytes, into
 // input_buffer in one read. False on a read error, or a read short of what
@@ -87,11 +114,15 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
     FrameOutcome outcome;
     char filename[FILENAME_SIZE];
     if (!expand_filename(filename, run.pattern, run.conversion, frame)) {
+        outcome.error = ENAMETOOLONG;
         refuse(outcome, EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
         return outcome;
     }
+    outcome.filename = filename;
+    errno = 0;
     std::FILE* input = std::fopen(filename, "rb");
     if (input == nullptr) {
+        outcome.error = errno;
         refuse(outcome, EXIT_INPUT_FAILED, "Could not open input file %s\n", run.pattern);
         return outcome;
     }
@@ -110,7 +141,11 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
         return outcome;
     }
     std::size_t bytes_read = 0;
+    errno = 0;
     const bool read = read_frame_file(input, input_identity, bytes_read);
+    if (!read) {
+        outcome.error = errno;
+    }
     // A PNG is told by its signature, whatever its name; a PNG longer than
     // input_buffer is read on from the file, still open.
     SourceFrame source {};
@@ -130,6 +165,7 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
             return outcome;
         }
         outcome.compressed = is_compressed(header);
+        outcome.top_first = !run.honor_origin && says_top_first(header);
         check = decode_frame(header, bytes_read, run.honor_origin, source);
     }
     if (check.problem != InputProblem::none) {
@@ -146,26 +182,55 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
 
 bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, const std::uint8_t* words)
 {
-    say("Frame %d ... ", static_cast<int>(frame));
-    if (outcome.compressed) {
-        say("Uncompressing ... ");
-    }
+    // Quiet, the line is shown only where the frame fails.
+    const bool quiet = is_quiet();
+    const auto show = [&](bool failed) {
+        if (quiet && !failed) {
+            return;
+        }
+        say("Frame %d ... ", static_cast<int>(frame));
+        if (outcome.compressed) {
+            say("Uncompressing ... ");
+        }
+        if (outcome.gray) {
+            say("Grayscale ... ");
+        }
+    };
     if (outcome.status != EXIT_SUCCESS) {
+        show(true);
+        if (outcome.error != 0) {
+            explain("frame %d: %s: %s", static_cast<int>(frame), outcome.filename.c_str(),
+                    system_reason(outcome.error));
+        }
         return false;
     }
-    if (outcome.gray) {
-        say("Grayscale ... ");
+    show(false);
+    if (outcome.top_first && !top_first_noted) {
+        top_first_noted = true;
+        note("frame %d: %s: its header says top row first; --honor-origin reads it that way", static_cast<int>(frame),
+             outcome.filename.c_str());
     }
-    if (frame == run.first_frame && !begin_output()) {
-        refuse(outcome, EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
-        return false;
-    }
+    errno = 0;
+    const bool begun = frame != run.first_frame || begin_output();
     const WordFormat& format = outcome.gray ? gray_word_format : color_word_format;
-    if (!(run.plv ? write_plv_frame(words, format, outcome.plv_key) : write_frame(words))) {
-        refuse(outcome, EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
+    const bool written = begun && (run.plv ? write_plv_frame(words, format, outcome.plv_key) : write_frame(words));
+    if (!written) {
+        const int error = errno;
+        refuse(outcome, EXIT_OUTPUT_FAILED,
+               begun ? "Could not write output file %s\n" : "Could not open output file %s\n", run.output_path);
+        if (quiet) {
+            show(true);
+        }
+        if (error != 0) {
+            explain("%s: %s", run.output_path, system_reason(error));
+        }
         return false;
     }
-    say("OK\n");
+    ++frames_written;
+    (outcome.gray ? gray_written : color_written) = true;
+    if (!quiet) {
+        say("OK\n");
+    }
     return true;
 }
 
@@ -198,8 +263,16 @@ void finish(const Run& run)
     if (run.plv && !finish_plv_output()) {
         fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
     }
+    const std::uint64_t bytes = output_bytes_written();
+    errno = 0;
     if (!close_output()) {
+        if (errno != 0) {
+            explain("%s: %s", run.output_path, system_reason(errno));
+        }
         fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
     }
     say("Done.\n");
+    if (!is_quiet()) {
+        note_summary(run, bytes);
+    }
 }

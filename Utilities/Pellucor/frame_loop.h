@@ -17,8 +17,13 @@
 struct FrameOutcome {
     bool compressed = false;  // "Uncompressing ... "
     bool gray = false;        // "Grayscale ... "
+    bool top_first = false;   // the header says top row first, and the run reads it bottom first
     int status = EXIT_SUCCESS;
     std::string failure;
+    // The file it read, and the system's error number where a call failed:
+    // the note on standard error behind the failure line.
+    std::string filename;
+    int error = 0;
     PlvKeyCodes plv_key {};  // --plv: the frame coded alone
 };
 

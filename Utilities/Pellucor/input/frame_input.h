@@ -59,6 +59,10 @@ bool read_tga_header(std::size_t bytes_read, TgaHeader& header);
 // True for the RLE types: the driver says "Uncompressing ... " for them.
 bool is_compressed(const TgaHeader& header);
 
+// True when the header says the rows are stored top row first, which only
+// --honor-origin follows.
+bool says_top_first(const TgaHeader& header);
+
 // Checks the frame against its header and the run's geometry, and brings
 // its pixels into the packers' layout, in input_buffer or scratch_buffer.
 // With honor_origin the rows and columns follow the header's origin bits;

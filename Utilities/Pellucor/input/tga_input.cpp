@@ -207,6 +207,11 @@ bool is_compressed(const TgaHeader& header)
     return header.type == TGA_TYPE_RLE_MAPPED || header.type == TGA_TYPE_RLE_COLOR || header.type == TGA_TYPE_RLE_GRAY;
 }
 
+bool says_top_first(const TgaHeader& header)
+{
+    return (header.descriptor & TOP_FIRST) != 0;
+}
+
 FrameCheck decode_frame(const TgaHeader& header, std::size_t bytes_read, bool honor_origin, SourceFrame& frame)
 {
     if (header.width != static_cast<std::uint32_t>(video_width) ||

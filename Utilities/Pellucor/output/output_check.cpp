@@ -4,6 +4,7 @@
 // file identity, with every frame of the range that exists.
 #include "output_check.h"
 
+#include <cerrno>
 #include <cstdint>
 
 #include "console.h"
@@ -71,11 +72,16 @@ bool output_is_a_frame(const Run& run, const FileIdentity& output, std::int64_t&
 FileIdentity open_and_check_output(const Run& run)
 {
     FileIdentity output {};
+    errno = 0;
     const OutputOpen opened = open_output(run.output_path, PACKED_PIXEL_SIZE * video_pixel_count(), output);
+    const int error = errno;
     if (opened == OutputOpen::in_use) {
         fail(EXIT_OUTPUT_FAILED, "Output file %s is in use by another run\n", run.output_path);
     }
     if (opened != OutputOpen::ok) {
+        if (error != 0) {
+            explain("%s: %s", run.output_path, system_reason(error));
+        }
         fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
     }
     std::int64_t frame_found = 0;

@@ -19,7 +19,7 @@ std::string created_path;  // empty unless this run created the output
 std::size_t output_frame_bytes = 0;
 std::atomic<bool> output_begun {false};
 std::atomic<std::int64_t> whole_frames_end {0};
-std::int64_t output_start = 0;  // where the run began writing
+std::int64_t output_start = 0;  // where this run began to write
 static_assert(std::atomic<std::int64_t>::is_always_lock_free, "the interruption handler needs a lock-free end");
 static_assert(std::atomic<bool>::is_always_lock_free, "the interruption handler needs a lock-free flag");
 
@@ -136,6 +136,11 @@ bool close_output()
     const bool closed = close_file(output_descriptor);
     output_descriptor = -1;
     return closed;
+}
+
+std::uint64_t output_bytes_written()
+{
+    return static_cast<std::uint64_t>(whole_frames_end.load() - output_start);
 }
 
 void abandon_output()

@@ -43,6 +43,8 @@ bool output_rewritable();
 // run began writing, and goes back to its end. False on a failed write.
 bool rewrite_output(std::int64_t offset, const std::uint8_t* bytes, std::size_t size);
 bool close_output();
+// The bytes this run has written whole.
+std::uint64_t output_bytes_written();
 // After a failure: an output that this run created and never began is
 // removed, and one it did not create is left as it was; a begun regular file
 // is cut back to the last whole frame that this run wrote.

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -50,6 +52,7 @@ protected:
         threads_option = true;
         fs::remove_all(dir);
         fs::remove(console);
+        fs::remove(errors_path(console));
     }
 
     fs::path frame_path(int number) const
@@ -101,10 +104,13 @@ protected:
         const Bytes text = read(console);
         return std::string(text.begin(), text.end());
     }
+    // Standard output is the console; standard error is kept apart, in errors.
     Result run(const std::vector<std::string>& args) const
     {
-        Result result {"", spawn(command_line(args), console)};
+        Result result {"", spawn(command_line(args), console, true), ""};
         result.console = console_text();
+        const Bytes errors = read(errors_path(console));
+        result.errors.assign(errors.begin(), errors.end());
 #ifdef _WIN32
         // Console lines end as Windows text output ends them.
         std::string lf;
@@ -114,6 +120,7 @@ protected:
             if (c != '\r' || i + 1 == result.console.size() || result.console[i + 1] != '\n') lf += c;
         }
         result.console = lf;
+        std::erase(result.errors, '\r');
 #endif
         return result;
     }
@@ -157,6 +164,16 @@ protected:
     Result run_picture(int first, int last) const
     {
         return run({pattern, out, std::to_string(first), std::to_string(last), "3", "2"});
+    }
+    // The text without the summary that ends a run on standard error, whose
+    // time varies; a failure where it is not there.
+    static std::string without_summary(const std::string& text)
+    {
+        const std::size_t start = text.rfind("pellucor: ", text.empty() ? 0 : text.size() - 1);
+        const bool found =
+            start != std::string::npos && text.find(" written to ", start) != std::string::npos && text.back() == '\n';
+        EXPECT_TRUE(found) << "no summary in " << text;
+        return found ? text.substr(0, start) : text;
     }
     std::string frame_line(int number, const std::string& tail) const
     {
@@ -226,18 +243,37 @@ TEST_F(Cli, MixedSequenceConverts)
         frame_line(6, "Uncompressing ... OK\n") + frame_line(7, "OK\n") + frame_line(8, "OK\n") + png_lines + "Done.\n";
     const Bytes first_seven =
         concat({PICTURE_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, GRAY_WORDS, PICTURE_WORDS, PICTURE_WORDS});
-    for (const bool plv : {false, true}) {
-        for (const bool honor : {false, true}) {
-            SCOPED_TRACE(std::to_string(honor) + (plv ? " PLV" : ""));
+    // Standard error: once, at the first frame read upside down, a hint;
+    // after "Done.", the summary, unless --quiet.
+    const std::string hint = "pellucor: frame 8: " + frame_path(8).string() +
+                             ": its header says top row first; --honor-origin reads it that way\n";
+    const std::string summary = "pellucor: " + last + " frames, " + std::to_string(std::stoi(last) * 12) +
+                                " bytes, 3x2 rgb555le (color) and rgb565le (gray), written to " + out + " in ";
+    for (const bool honor : {false, true}) {
+        for (const bool quiet : {false, true}) {
+            SCOPED_TRACE(std::to_string(honor) + " " + std::to_string(quiet));
             std::vector<std::string> args = {pattern, out, "1", last, "3", "2"};
             if (honor) args.insert(args.begin(), "--honor-origin");
-            if (plv) args.insert(args.begin(), "--plv");
+            if (quiet) args.insert(args.begin(), "--quiet");
             const Result r = run(args);
-            EXPECT_EQ(r.console, lines);
+            EXPECT_EQ(r.console, quiet ? "Done.\n" : lines);
+            const std::string notes = honor ? "" : hint;
+            EXPECT_EQ(r.errors.substr(0, notes.size()), notes);
+            EXPECT_EQ(quiet ? r.errors : without_summary(r.errors), notes);
+            EXPECT_EQ(r.errors.find(summary), quiet ? std::string::npos : notes.size()) << r.errors;
             EXPECT_EQ(r.status, 0);
-            const Bytes words = plv ? plv_words(read(out)) : read(out);
-            EXPECT_EQ(words, concat({first_seven, honor ? PICTURE_WORDS : flipped_words, png_words}));
+            EXPECT_EQ(read(out), concat({first_seven, honor ? PICTURE_WORDS : flipped_words, png_words}));
         }
+    }
+    // A PLV file of the same frames, with the same lines.
+    for (const bool honor : {false, true}) {
+        SCOPED_TRACE(std::to_string(honor) + " PLV");
+        std::vector<std::string> args = {"--plv", pattern, out, "1", last, "3", "2"};
+        if (honor) args.insert(args.begin(), "--honor-origin");
+        const Result r = run(args);
+        EXPECT_EQ(r.console, lines);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(plv_words(read(out)), concat({first_seven, honor ? PICTURE_WORDS : flipped_words, png_words}));
     }
 }
 
@@ -338,6 +374,8 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"--format", "rgb565le", "f%d", o, "1", "1", "3"}, USAGE},
         {{"--format", "rgb565le", "--", "f%d", o, "1", "1", "3", "2", "7"}, USAGE},
         {{"f%d", o, "1", "1", "3", "2", "--format", "rgb565le"}, USAGE},  // options come first
+        {{"--quiet", "f%d", o, "1"}, USAGE},                              // no banner; the usage line stays
+        {{"--quiet", "--bogus", "f%d", o, "1", "1", "3", "2"}, "Unknown option --bogus\n" + USAGE},
         {{"--fps", "30", "f%d", o, "1", "1", "3", "2"}, "--fps needs --plv\n"},
         {{"--plv-window=8", "f%d", o, "1", "1", "3", "2"}, "--plv-window needs --plv\n"},
         {{"--key-every", "2", "--format", "rgb565le", "f%d", o, "1", "1", "3", "2"}, "--key-every needs --plv\n"},
@@ -372,7 +410,11 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         for (const bool existed : {false, true}) {
             if (existed) write(out, {1, 2, 3});
             const Result r = run(c.args);
-            EXPECT_EQ(r.console, BANNER + c.message);
+            const bool quiet = c.args[0] == "--quiet";
+            const bool usage = c.message.size() >= USAGE.size() &&
+                               c.message.compare(c.message.size() - USAGE.size(), USAGE.size(), USAGE) == 0;
+            EXPECT_EQ(r.console, (quiet ? "" : BANNER) + c.message);
+            EXPECT_EQ(r.errors, usage ? "Try 'pellucor --help'\n" : "");
             EXPECT_EQ(r.status, 1);
             EXPECT_EQ(fs::exists(out), existed);
             if (existed) {
@@ -776,14 +818,21 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
         bool directory;  // frame 2 is a directory
         std::string tail;
         std::string fault = "";
+        std::string errors = "";  // standard error, %F the frame's name; "*" unchecked
     };
     const std::string open = "Could not open input file %P\n", short_file = "Input file %P is incomplete\n";
+    const std::string reason = "pellucor: frame 2: %F: ";
     const Case cases[] = {
-        {"missing", {{1, good}, {3, good}}, false, open},
+        {"missing", {{1, good}, {3, good}}, false, open, "", reason + std::strerror(ENOENT) + "\n"},
 #ifdef _WIN32
-        {"directory", {{1, good}, {3, good}}, true, open},
+        {"directory", {{1, good}, {3, good}}, true, open, "", "*"},
 #else
-        {"directory", {{1, good}, {3, good}}, true, "Could not read input file %P\n"},
+        {"directory",
+         {{1, good}, {3, good}},
+         true,
+         "Could not read input file %P\n",
+         "",
+         reason + std::strerror(EISDIR) + "\n"},
 #endif
         {"empty", {{1, good}, {2, {}}, {3, good}}, false, short_file},
         {"short header", {{1, good}, {2, Bytes(good.begin(), good.begin() + 17)}, {3, good}}, false, short_file},
@@ -849,6 +898,11 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
             }
             std::string tail = c.tail;
             tail.replace(tail.find("%P"), 2, pattern);
+            std::string errors = c.errors;
+            if (errors.find("%F") != std::string::npos) errors.replace(errors.find("%F"), 2, frame_path(2).string());
+            if (errors != "*") {
+                EXPECT_EQ(r.errors, errors);  // a frame's own fault needs no note; the system's reason does
+            }
             const std::string first = c.frames.at(1) == rle ? "Uncompressing ... OK\n" : "OK\n";
             if (tail.size() > 2 && tail.compare(tail.size() - 2, 2, ": ") == 0) {
                 // The library's reason follows, on the same line.
@@ -982,11 +1036,19 @@ TEST_F(Cli, FailedWriteIsReported)
 #ifndef _WIN32
     const Result r = run({pattern, "/dev/full", "1", "1", "3", "2"});
     EXPECT_EQ(r.console, BANNER + frame_line(1, "Could not write output file /dev/full\n"));
+    EXPECT_EQ(r.errors, "pellucor: /dev/full: " + std::string(std::strerror(ENOSPC)) + "\n");
     EXPECT_EQ(r.status, 2);
+
+    const Result folder = run({pattern, dir.string(), "1", "1", "3", "2"});
+    EXPECT_EQ(folder.console, BANNER + "Could not open output file " + dir.string() + "\n");
+    EXPECT_EQ(folder.errors, "pellucor: " + dir.string() + ": " + std::strerror(EISDIR) + "\n");
+    EXPECT_EQ(folder.status, 2);
 #endif
 
-    const Result missing_dir = run({pattern, (dir / "no" / "out.raw").string(), "1", "1", "3", "2"});
-    EXPECT_EQ(missing_dir.console, BANNER + "Could not open output file " + (dir / "no" / "out.raw").string() + "\n");
+    const std::string missing = (dir / "no" / "out.raw").string();
+    const Result missing_dir = run({pattern, missing, "1", "1", "3", "2"});
+    EXPECT_EQ(missing_dir.console, BANNER + "Could not open output file " + missing + "\n");
+    EXPECT_EQ(missing_dir.errors, "pellucor: " + missing + ": " + std::strerror(ENOENT) + "\n");
     EXPECT_EQ(missing_dir.status, 2);
 }
 
@@ -1028,7 +1090,7 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
         for (int i = 0; i < c.frames; ++i) expected = concat({expected, PICTURE_WORDS});
         const fs::path video = c.standard_output == Stdout::CONSOLE ? console : *c.output ? stream : fs::path(out);
         if (c.standard_output != Stdout::CONSOLE) {
-            EXPECT_EQ(console_text(), c.console);
+            EXPECT_EQ(without_summary(console_text()), c.console);
         }
         EXPECT_TRUE(read(video) == expected);
     }
@@ -1054,7 +1116,7 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
         const int status =
             finish(start(command_line({"--plv", pattern, "/dev/stdout", "1", "2", "3", "2"}), console, mode, stream));
         EXPECT_EQ(status, 0);
-        EXPECT_EQ(console_text(), messages);
+        EXPECT_EQ(without_summary(console_text()), messages);
         Bytes file = read(stream);
         if (mode == Stdout::APPEND) {
             ASSERT_TRUE(std::equal(before.begin(), before.end(), file.begin()));
@@ -1081,7 +1143,8 @@ TEST_F(Cli, ClosedPipeIsAFailedWrite)
     const int status =
         finish(start(command_line({pattern, "/dev/stdout", "1", "1", "3", "2"}), console, Stdout::BROKEN_PIPE));
     EXPECT_EQ(status, 2);
-    EXPECT_EQ(console_text(), BANNER + frame_line(1, "Could not write output file /dev/stdout\n"));
+    EXPECT_EQ(console_text(), BANNER + frame_line(1, "Could not write output file /dev/stdout\n") +
+                                  "pellucor: /dev/stdout: " + std::strerror(EPIPE) + "\n");
 }
 
 // A full file system leaves the frames before the one that did not fit, whole.
@@ -1221,7 +1284,7 @@ TEST_F(Cli, AddressSpaceLimit)
         for (const std::string& argument : command_line({pattern, out, "1", "1", c.width, c.height})) {
             line += " '" + argument + "'";
         }
-        Result r {"", spawn({"/bin/sh", "-c", line}, console)};
+        Result r {"", spawn({"/bin/sh", "-c", line}, console, true), ""};
         r.console = console_text();
         EXPECT_EQ(r.console, c.console);
         EXPECT_EQ(r.status, c.status);

@@ -29,7 +29,14 @@ namespace fs = std::filesystem;
 struct Result {
     std::string console;  // with "\n" line ends; a Windows run is checked for CRLF first
     int status;
+    std::string errors;  // standard error, where it is kept apart from the console
 };
+
+// Where a run's standard error goes when it is kept apart from the console.
+inline fs::path errors_path(const fs::path& console)
+{
+    return fs::path(console.string() + ".errors");
+}
 
 #ifdef _WIN32
 // Quotes one argument for the C runtime's command-line parser.
@@ -53,18 +60,27 @@ inline std::string quote(const std::string& argument)
 // -1 where it could not be started. Wine now and then refuses to open the
 // console file, or to start a process, just after the last one ended: each
 // is tried a few times before the run counts as not started.
-inline int spawn(const std::vector<std::string>& command, const fs::path& console)
+inline int spawn(const std::vector<std::string>& command, const fs::path& console, bool split_errors = false)
 {
     constexpr int TRIES = 20;
     constexpr DWORD PAUSE_MS = 50;
     SECURITY_ATTRIBUTES inherit {sizeof inherit, nullptr, TRUE};
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int i = 0; i < TRIES && file == INVALID_HANDLE_VALUE; ++i) {
-        if (i > 0) Sleep(PAUSE_MS);
-        file = CreateFileW(console.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
+    const auto create = [&](const fs::path& path) {
+        HANDLE file = INVALID_HANDLE_VALUE;
+        for (int i = 0; i < TRIES && file == INVALID_HANDLE_VALUE; ++i) {
+            if (i > 0) Sleep(PAUSE_MS);
+            file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+        return file;
+    };
+    HANDLE file = create(console);
     if (file == INVALID_HANDLE_VALUE) return -1;
+    HANDLE errors = split_errors ? create(errors_path(console)) : file;
+    if (errors == INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return -1;
+    }
     std::string line;
     for (const std::string& argument : command) {
         if (!line.empty()) line += ' ';
@@ -73,7 +89,8 @@ inline int spawn(const std::vector<std::string>& command, const fs::path& consol
     STARTUPINFOA startup {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = file;
+    startup.hStdOutput = file;
+    startup.hStdError = errors;
     PROCESS_INFORMATION process {};
     bool started = false;
     for (int i = 0; i < TRIES && !started; ++i) {
@@ -81,6 +98,7 @@ inline int spawn(const std::vector<std::string>& command, const fs::path& consol
         started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     }
     CloseHandle(file);
+    if (errors != file) CloseHandle(errors);
     if (!started) return -1;
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 0;
@@ -90,17 +108,22 @@ inline int spawn(const std::vector<std::string>& command, const fs::path& consol
     return static_cast<int>(status);
 }
 #else
-// Where the child's standard output goes; standard error is the console.
-enum class Stdout { CONSOLE, FILE, APPEND, CLOSED, BROKEN_PIPE };
+// Where the child's standard output goes; standard error is the console,
+// except with SPLIT, where standard output is the console and standard error
+// goes to errors_path.
+enum class Stdout { CONSOLE, SPLIT, FILE, APPEND, CLOSED, BROKEN_PIPE };
 
 inline pid_t start(const std::vector<std::string>& command, const fs::path& console, Stdout out = Stdout::CONSOLE,
                    const fs::path& out_file = {})
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const fs::path errors = out == Stdout::SPLIT ? errors_path(console) : console;
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int broken[2] = {-1, -1};
     if (out == Stdout::CONSOLE) posix_spawn_file_actions_adddup2(&actions, 2, 1);
+    if (out == Stdout::SPLIT)
+        posix_spawn_file_actions_addopen(&actions, 1, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out == Stdout::FILE)
         posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out == Stdout::APPEND)
@@ -128,9 +151,9 @@ inline int finish(pid_t child)
     return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
-inline int spawn(const std::vector<std::string>& command, const fs::path& console)
+inline int spawn(const std::vector<std::string>& command, const fs::path& console, bool split_errors = false)
 {
-    return finish(start(command, console));
+    return finish(start(command, console, split_errors ? Stdout::SPLIT : Stdout::CONSOLE));
 }
 #endif
 
