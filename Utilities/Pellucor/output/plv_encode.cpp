@@ -273,7 +273,7 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
             entry[0] = static_cast<std::uint32_t>(p + 1);
             entry[1] = pair;
             from = found - 1;
-            hashed = same & (found != 0) && p - from <= window && p - from != width && (!stream || from >= skipped_end);
+            hashed = same && found != 0 && p - from <= window && p - from != width && (!stream || from >= skipped_end);
         }
         if (skip | run | above | hashed) {
             if (skip) {

@@ -3,6 +3,7 @@
 // header and the index with the trailer, is one whole part of the output.
 #include "plv_write.h"
 
+#include <iterator>
 #include <new>
 
 #include "output_file.h"

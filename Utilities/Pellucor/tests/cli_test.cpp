@@ -303,6 +303,9 @@ TEST_F(Cli, FrameRangesAndPatterns)
         Bytes expected;
         for (int i = 0; i < c.frames; ++i) expected = concat({expected, PICTURE_WORDS});
         EXPECT_EQ(read(out), expected);
+        // As a PLV file: a range of no frames is a finished file with none.
+        EXPECT_EQ(run({"--plv", (dir / c.pattern).string(), out, c.first, c.last, "3", "2"}).status, 0);
+        EXPECT_EQ(plv_words(read(out)), expected);
         fs::remove(dir / c.file);
     }
 }
