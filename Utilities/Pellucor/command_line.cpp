@@ -19,6 +19,7 @@
 #include "frame_store.h"
 #include "platform.h"
 #include "plv_write.h"
+#include "plv_inspect.h"
 #include "png_input.h"
 #include "vector_path.h"
 #include "word_format.h"
@@ -49,6 +50,7 @@ struct Options {
     const char* plv_window = nullptr;
     const char* key_every = nullptr;
     const char* fps = nullptr;
+    int inspection = 0;  // where --info or --to-png is, which ends the options
 };
 
 // The most threads a run starts, whatever it is told or has.
@@ -115,6 +117,13 @@ constexpr const char* FORMAT_HELP[] = {
     "  bgr565be  BBBBBGGG GGGRRRRR, high byte first",
 };
 
+constexpr const char* INSPECTION_HELP[] = {
+    "  pellucor --info FILE             what a PLV file holds, and whether it is finished or cut short",
+    "  pellucor --to-png FILE PATTERN   each frame of a PLV file as a PNG file named by PATTERN, from 1",
+    "  pellucor --to-png [--format F] FILE PATTERN WIDTH HEIGHT",
+    "                                   the same for a raw file of WIDTH x HEIGHT frames (rgb555le unless told)",
+};
+
 constexpr const char* EXIT_HELP[] = {
     "  0  every frame was converted and written",
     "  1  the command line was refused, or the output is one of the frames; no file was touched",
@@ -175,9 +184,13 @@ Options read_options(int argc, char** argv)
         options.help = true;
         return options;
     }
-    if (argc - 1 != ARGUMENTS) {
+    if (argc - 1 != ARGUMENTS || is_inspection(argv[1])) {
         for (; at < argc && std::strncmp(argv[at], END_OF_OPTIONS, 2) == 0; ++at) {
             const char* option = argv[at];
+            if (is_inspection(option)) {
+                options.inspection = at;
+                return options;
+            }
             if (std::strcmp(option, END_OF_OPTIONS) == 0) {
                 ++at;
                 break;
@@ -326,6 +339,8 @@ void print_help()
     for (const char* line : OPTION_HELP) say("%s\n", line);
     say("Word formats:\n");
     for (const char* line : FORMAT_HELP) say("%s\n", line);
+    say("Looking at a video (first on the command line):\n");
+    for (const char* line : INSPECTION_HELP) say("%s\n", line);
     say("Exit statuses:\n");
     for (const char* line : EXIT_HELP) say("%s\n", line);
 }
@@ -349,6 +364,10 @@ Run read_command_line(int argc, char** argv)
     set_quiet(options.quiet);
     if (!options.quiet) {
         say("%s", BANNER);
+    }
+    if (options.inspection > 0) {
+        const int at = options.inspection;
+        std::exit(run_inspection(argv[at], argc - at - 1, argv + at + 1));
     }
     PlvSettings plv {};
     const char* plv_text = nullptr;

@@ -39,6 +39,29 @@ size_t plv_check_map_bytes(const plv_info* info)
     return ((size_t)info->width * info->height + 7) / 8;
 }
 
+const char* plv_fault_text(int fault)
+{
+    static const char* const texts[] = {
+        "no fault",
+        "a header field is out of range, or a reserved byte is not 0",
+        "a reserved byte or padding is not 0",
+        "a code runs past the last pixel",
+        "the payload ends inside a code or before the last pixel",
+        "the payload goes on after the last pixel",
+        "a key frame skips pixels",
+        "a delta frame has no frame before it, or another word format",
+        "a copy has distance 0",
+        "a copy reaches further back than the header's window",
+        "a copy reaches before the frame's first pixel",
+        "a copy reads a pixel the frame skipped",
+        "a raw frame is not 2 x width x height bytes",
+        "a word format is not one of the eight",
+        "the index or trailer does not match the records",
+        "a header field does not match the records",
+    };
+    return fault >= 0 && (size_t)fault < sizeof texts / sizeof texts[0] ? texts[fault] : "unknown fault";
+}
+
 static int refuse(plv_report* r, int status, int fault)
 {
     r->status = status;
@@ -126,7 +149,10 @@ int plv_check_memory(const uint8_t* file, size_t size, uint8_t* frame, size_t fr
             return r->status = PLV_OK;
         }
         if (!p.index_trusted) {
-            if (tagged) return refuse(r, PLV_ERR_CORRUPT, PLV_FAULT_INDEX);
+            /* Room for the whole index and trailer: not a cut. */
+            const uint64_t end = p.offset + p.last_payload +
+                                 (RECORD_ALIGN - p.last_payload % RECORD_ALIGN) % RECORD_ALIGN + TRAILER_SIZE;
+            if (tagged || size >= end) return refuse(r, PLV_ERR_CORRUPT, PLV_FAULT_INDEX);
             r->cut_short = 1;
             return r->status = PLV_OK;
         }

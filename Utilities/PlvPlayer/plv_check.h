@@ -34,6 +34,10 @@ typedef struct plv_report {
 size_t plv_check_frame_bytes(const plv_info* info);
 size_t plv_check_map_bytes(const plv_info* info);
 
+/* What a fault means, in a few words ("a copy reaches before the frame's
+ * first pixel"). */
+const char* plv_fault_text(int fault);
+
 /* Checks file (size bytes) with the caller's frame buffer and map. Returns
  * report->status. */
 int plv_check_memory(const uint8_t* file, size_t size, uint8_t* frame, size_t frame_bytes, uint8_t* map,

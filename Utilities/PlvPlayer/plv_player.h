@@ -37,8 +37,9 @@
 extern "C" {
 #endif
 
-/* What the calls return. Errors are negative; after one, plv_next_frame
- * returns the same error until plv_rewind or plv_seek_frame. */
+/* What the calls return. Errors are negative; after one, and after the
+ * index record's PLV_END, plv_next_frame returns the same until plv_rewind
+ * or plv_seek_frame. */
 enum {
     PLV_OK = 0,
     PLV_FRAME = 1,           /* plv_next_frame: a frame was decoded */

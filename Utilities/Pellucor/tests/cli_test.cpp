@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "plv_play.h"
+#include "plv_file.h"
 #include "png.h"
 #include "process.h"
 #include "tga.h"
@@ -27,6 +28,19 @@ namespace {
 
 const std::string BANNER = "Pellucor v1.00\n";
 const std::string FORMATS = " (formats: rgb555le rgb555be rgb565le rgb565be bgr555le bgr555be bgr565le bgr565be)\n";
+const std::string INSPECTION_USAGE =
+    "Usage: pellucor --info FILE, or pellucor --to-png [--format F] FILE PATTERN [WIDTH HEIGHT]\n";
+#ifdef PELLUCOR_PNG
+std::string to_png_line(const std::string& line)
+{
+    return line;
+}
+#else
+std::string to_png_line(const std::string&)
+{
+    return "This build writes no PNG files: --to-png needs libspng\n";
+}
+#endif
 const std::string USAGE = "Pellucor <file format \"ZOVA%04d.TGA\"> <output file> <start frame> <end frame> "
                           "<video width> <video height>\n";
 
@@ -407,6 +421,19 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"--plv", "f%d", o, "1", "1", "0", "2"}, "Invalid video size 0x2 for PLV (1 to 65535 each)\n"},
         {{"--plv", "f%d", o, "1", "1", "65536", "1"}, "Invalid video size 65536x1 for PLV (1 to 65535 each)\n"},
         {{"--plv", "f%s", o, "1", "1", "3", "2"}, "Invalid file format f%s\n"},
+        {{"--info"}, INSPECTION_USAGE},
+        {{"--info", o, "x"}, INSPECTION_USAGE},
+        {{"--to-png", o}, to_png_line(INSPECTION_USAGE)},
+        {{"--to-png", o, "p%d.png", "3"}, to_png_line(INSPECTION_USAGE)},
+        {{"--to-png", "--format", "rgb565le", o, "p%d.png"}, to_png_line(INSPECTION_USAGE)},  // a raw file's
+        {{"--to-png", "--format"}, to_png_line(INSPECTION_USAGE)},
+        {{"--to-png", "--format", "rgb888", o, "p%d.png", "3", "2"},
+         to_png_line("Unknown word format rgb888" + FORMATS)},
+        {{"--to-png", o, "p%s.png"}, to_png_line("Invalid file format p%s.png\n")},
+        {{"--to-png", o, "p.png"}, to_png_line("Invalid file format p.png\n")},
+        {{"--to-png", o, "p%d.png", "0", "2"}, to_png_line("Invalid video size 0x2\n")},
+        {{"--to-png", o, "p%d.png", "3", "65536"}, to_png_line("Invalid video size 3x65536\n")},
+        {{"--to-png", o, "p%d.png", "4097", "4096"}, to_png_line("Invalid video size 4097x4096\n")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -1316,5 +1343,169 @@ TEST_F(Cli, RealEncoderRleMatchesUncompressed)
     EXPECT_EQ(Bytes(words.begin() + 3 * FRAME_BYTES, words.end()), first);
     EXPECT_EQ(words, read(samples / "frame01-04.words"));
 }
+
+// --info on PLV files: what a finished file holds; a file cut short, which
+// still plays; and each file it refuses, with status 3.
+TEST_F(Cli, PlvInfo)
+{
+    threads_option = false;
+    using namespace plv_test;
+    Video example;
+    example.width = 4;
+    example.height = 1;
+    example.window = 3;
+    example.records = {{PLV_KEY, PLV_RGB565BE, repeat(3, 0xF800) + literal({0x001F})},
+                       {PLV_DELTA, PLV_RGB565BE, repeat(1, 0x07E0) + skip(2) + copy(1, 3)},
+                       {PLV_RAW, PLV_BGR555LE, Bytes(8, 0x11)}};
+    const Bytes finished = build(example);
+    Bytes corrupt = finished;
+    corrupt[64 + 12] ^= 1;  // the first frame's first code
+    Bytes skipped_read =
+        build(Video {4,
+                     1,
+                     64,
+                     0,
+                     4,
+                     30,
+                     1,
+                     {{PLV_KEY, PLV_RGB565BE, repeat(4, 0xF800)}, {PLV_DELTA, PLV_RGB565BE, skip(2) + copy(2, 2)}}});
+    const std::string name = (dir / "v.plv").string();
+    const std::string facts = "  Size: 204 bytes\n"
+                              "  Picture: 4x1, profile 0 (no frame buffer needed)\n"
+                              "  Window: 3 words (the longest copy: 3)\n"
+                              "  Word formats: rgb565be bgr555le\n";
+    struct Case {
+        const char* what;
+        Bytes file;
+        std::string console;  // after the banner
+        int status;
+    } cases[] = {
+        {"finished", finished,
+         "PLV file " + name + "\n" + facts +
+             "  Frames: 3 (1 raw, 1 key, 1 delta), at most 2 from one key or raw frame to the next\n"
+             "  Frame rate: 30/1 frames a second\n"
+             "  Largest record: 24 bytes\n"
+             "  Ratio to raw: 0.12 to 1 (raw: 24 bytes)\n"
+             "  Finished: index and trailer\n",
+         0},
+        {"cut inside the raw frame", Bytes(finished.begin(), finished.begin() + 100), "", 0},
+        {"not a PLV file", Bytes(200, 0x89), name + " is not a PLV file\n", 3},
+        {"cut inside the header", Bytes(finished.begin(), finished.begin() + 40),
+         name + " is corrupt in its header: it is cut short\n", 3},
+        {"a code changed under its CRC", corrupt, name + " is corrupt at frame 1: its CRC-32 does not match\n", 3},
+        {"a copy of a skipped pixel", skipped_read,
+         name + " is corrupt at frame 2: a copy reads a pixel the frame skipped\n", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write(name, c.file);
+        const Result r = run({"--info", name});
+        EXPECT_EQ(r.status, c.status);
+        if (!c.console.empty()) {
+            EXPECT_EQ(r.console, BANNER + c.console);
+        } else {
+            EXPECT_NE(r.console.find("  Cut short: no index or trailer, 1 whole frames\n"), std::string::npos)
+                << r.console;
+        }
+    }
+    fs::remove(name);
+    EXPECT_EQ(run({"--info", name}).console, BANNER + "Could not open input file " + name + "\n");
+    EXPECT_EQ(run({"--info", dir.string()}).status, 3) << "a folder";
+}
+
+#ifdef PELLUCOR_PNG
+// The pixels of a PNG file, 8-bit RGB.
+Bytes png_pixels(const Bytes& file)
+{
+    spng_ctx* png = spng_ctx_new(0);
+    std::size_t size = 0;
+    Bytes pixels;
+    if (spng_set_png_buffer(png, file.data(), file.size()) == 0 &&
+        spng_decoded_image_size(png, SPNG_FMT_RGB8, &size) == 0) {
+        pixels.resize(size);
+        if (spng_decode_image(png, pixels.data(), size, SPNG_FMT_RGB8, 0) != 0) pixels.clear();
+    }
+    spng_ctx_free(png);
+    return pixels;
+}
+
+// --to-png: each frame as the panel shows it, every field widened by
+// repeating its top bits; converted back by pellucor, the same words.
+TEST_F(Cli, ToPng)
+{
+    threads_option = false;
+    using namespace plv_test;
+    const std::string video = (dir / "v.plv").string(), pngs = (dir / "p%d.png").string();
+    auto png = [&](int number) { return read(dir / ("p" + std::to_string(number) + ".png")); };
+    // A PLV file: red red red blue, then its last two pixels copied from the first two.
+    Video plv;
+    plv.window = 2;
+    plv.records = {{PLV_KEY, PLV_RGB565BE, repeat(3, 0xF800) + literal({0x001F})},
+                   {PLV_DELTA, PLV_RGB565BE, skip(1) + literal({0x8410}) + copy(2, 2)}};
+    write(video, build(plv));
+    Result r = run({"--to-png", video, pngs});
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(r.console, BANNER + "Done.\n");
+    EXPECT_EQ(png_pixels(png(1)), (Bytes {255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 255}));
+    EXPECT_EQ(png_pixels(png(2)), (Bytes {255, 0, 0, 132, 130, 132, 255, 0, 0, 132, 130, 132}));
+    EXPECT_FALSE(fs::exists(dir / "p3.png"));
+    // Raw files in every word format, through PNG and back.
+    const std::string raw = (dir / "v.raw").string();
+    for (const FormatWords& c : FORMAT_WORDS) {
+        SCOPED_TRACE(c.format);
+        write(raw, concat({c.color, c.gray}));
+        r = run({"--to-png", "--format", c.format, raw, pngs, "3", "2"});
+        EXPECT_EQ(r.status, 0) << r.console;
+        r = run({"--format", c.format, pngs, out, "1", "2", "3", "2"});
+        EXPECT_EQ(r.status, 0) << r.console;
+        EXPECT_EQ(read(out), concat({c.color, c.gray}));
+    }
+    // rgb555le unless told; 0x4210 is 16 in each 5-bit field.
+    write(raw, {0x10, 0x42});
+    EXPECT_EQ(run({"--to-png", raw, pngs, "1", "1"}).status, 0);
+    EXPECT_EQ(png_pixels(png(1)), (Bytes {132, 132, 132}));
+
+    // Refused: what is not a whole number of frames, a PNG name that is the
+    // input, and a PLV file corrupt at its second frame, whose first stays.
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string line;
+        int status;
+    };
+    const std::string named_like_a_png = (dir / "p1.png").string();
+    Bytes corrupt = build(plv);
+    corrupt[84 + 8] ^= 1;  // the second frame's CRC
+    const Case cases[] = {
+        {"not whole frames", {"--to-png", raw, pngs, "1", "2"}, raw + " is not a whole number of 1x2 frames\n", 3},
+        {"the input itself",
+         {"--to-png", named_like_a_png, pngs},
+         "The PNG file " + named_like_a_png + " would overwrite the input file\n",
+         1},
+        {"corrupt second frame",
+         {"--to-png", video, pngs},
+         video + " is corrupt at frame 2: its CRC-32 does not match\n",
+         3},
+        {"missing",
+         {"--to-png", (dir / "none").string(), pngs},
+         "Could not open input file " + (dir / "none").string() + "\n",
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (int n = 1; n <= 2; ++n) fs::remove(dir / ("p" + std::to_string(n) + ".png"));
+        write(named_like_a_png, build(plv));
+        write(video, corrupt);
+        r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.console, BANNER + c.line);
+        if (c.args[1] == video) {
+            EXPECT_EQ(png_pixels(png(1)), (Bytes {255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 255})) << "frame 1 stays";
+        } else {
+            EXPECT_EQ(read(named_like_a_png), build(plv)) << "untouched";
+        }
+    }
+}
+#endif
 
 }  // namespace

@@ -39,7 +39,8 @@ def help_lines(array):
     return re.findall(r'"((?:[^"\\]|\\.)*)"', match.group(1)) if match else []
 
 
-help_text = "\n".join(help_lines("OPTION_HELP") + help_lines("FORMAT_HELP") + help_lines("EXIT_HELP"))
+help_text = "\n".join(help_lines("OPTION_HELP") + help_lines("FORMAT_HELP") + help_lines("EXIT_HELP") +
+                      help_lines("INSPECTION_HELP"))
 readme = open(readme_path).read()
 
 options = set(re.findall(r'\{"(--?[a-z-]+)"', source)) | set(re.findall(r'_OPTION = "(--[a-z-]+)"', source))

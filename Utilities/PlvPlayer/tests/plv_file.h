@@ -95,6 +95,7 @@ struct Record {
 
 struct Video {
     std::uint32_t width = 4, height = 1;
+    std::uint32_t header_size = 64;  // bytes past 64 are written 0xA5
     std::uint8_t profile = 0;
     std::uint32_t window = 0;
     std::uint32_t rate_numerator = 30, rate_denominator = 1;
@@ -110,7 +111,7 @@ inline Bytes build(const Video& v, std::vector<std::size_t>* offsets = nullptr)
 {
     Bytes f = {0x89, 0x50, 0x4C, 0x56, 0x0D, 0x0A, 0x1A, 0x0A};
     put16(f, 1);
-    put16(f, HEADER);
+    put16(f, v.header_size);
     put16(f, v.width);
     put16(f, v.height);
     f.push_back(v.profile);
@@ -123,6 +124,7 @@ inline Bytes build(const Video& v, std::vector<std::size_t>* offsets = nullptr)
     put32(f, 0);  // largest payload
     put32(f, 0);  // key interval
     f.resize(HEADER);
+    f.resize(v.header_size, 0xA5);
     Bytes index;
     std::uint32_t formats = 0, frames = 0, largest = 0, interval = 0, run = 0;
     for (const Record& r : v.records) {
@@ -168,6 +170,19 @@ inline Bytes build(const Video& v, std::vector<std::size_t>* offsets = nullptr)
     }
     set32(f, 60, plv_crc32(0, f.data(), 60));
     return f;
+}
+
+// The header's CRC, after a test changed the header.
+inline void rehash_header(Bytes& f)
+{
+    set32(f, 60, plv_crc32(0, f.data(), 60));
+}
+
+// The index record's CRC, the record at index_offset.
+inline void rehash_record(Bytes& f, std::size_t offset)
+{
+    const std::uint32_t size = f[offset + 4] | f[offset + 5] << 8 | f[offset + 6] << 16 | f[offset + 7] << 24;
+    set32(f, offset + 8, plv_crc32(0, f.data() + offset + 12, size));
 }
 
 // The pictures of the frames, painted one pixel at a time as the format

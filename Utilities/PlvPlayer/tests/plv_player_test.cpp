@@ -303,6 +303,12 @@ const RandomRow random_rows[] = {
     {"profile 1 copies skipped pixels", 8, 19, 13, 65535, 1, 16, 5},
 };
 
+// Test names and messages show a row by its name.
+void PrintTo(const RandomRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class RandomVideo : public ::testing::TestWithParam<RandomRow> {};
 
 TEST_P(RandomVideo, EveryOutputAndChunkingPaintsThePictures)
@@ -356,5 +362,537 @@ INSTANTIATE_TEST_SUITE_P(Rows, RandomVideo, ::testing::ValuesIn(random_rows), []
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return name;
 });
+
+// What the player and the checking reader make of a file.
+struct Verdict {
+    int open = PLV_OK;
+    int play = PLV_END;  // the status that ended play in a frame buffer
+    int check = PLV_OK;
+    int fault = PLV_FAULT_NONE;
+    bool finished = true;
+};
+
+Verdict judge(const Bytes& file)
+{
+    Verdict v;
+    Play play(file, Options {});
+    v.open = play.opened;
+    if (v.open == PLV_OK) play.all(&v.play);
+    plv_report report;
+    // Sized by the header when it opens; the check refuses the rest first.
+    const plv_info& info = play.player.info;
+    Bytes frame(v.open == PLV_OK ? plv_check_frame_bytes(&info) : 0);
+    Bytes map(v.open == PLV_OK ? plv_check_map_bytes(&info) : 0);
+    v.check = plv_check_memory(file.data(), file.size(), frame.data(), frame.size(), map.data(), map.size(), &report);
+    v.fault = report.fault;
+    v.finished = report.finished != 0;
+    return v;
+}
+
+Video key_only(const Bytes& payload, std::uint32_t window = 4)
+{
+    Video v;
+    v.window = window;
+    v.records = {{PLV_KEY, PLV_RGB565BE, payload}};
+    return v;
+}
+
+Video key_then_delta(const Bytes& delta, std::uint8_t profile = 0, std::uint8_t delta_format = PLV_RGB565BE)
+{
+    Video v;
+    v.window = 4;
+    v.profile = profile;
+    v.records = {{PLV_KEY, PLV_RGB565BE, repeat(3, A) + literal({B})}, {PLV_DELTA, delta_format, delta}};
+    return v;
+}
+
+// Byte offsets in the worked example's file.
+constexpr std::size_t FRAME1 = 64, FRAME2 = 84, INDEX = 100, TRAILER = 144;
+
+struct CorruptRow {
+    const char* name;
+    Bytes (*make)();
+    Verdict expected;
+};
+
+Bytes with_byte(std::size_t at, std::uint8_t value, bool header = false)
+{
+    Bytes f = worked_example();
+    f[at] = value;
+    if (header) rehash_header(f);
+    return f;
+}
+
+const CorruptRow corrupt_rows[] = {
+    // Frames: each rule of the format's corrupt list.
+    {"code runs past the last pixel",
+     [] { return build(key_only(repeat(5, A))); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_PAST_END, false}},
+    {"payload ends inside a code's operand",
+     [] {
+         return build(key_only(repeat(3, A) + Bytes {0x00, 0x80}));
+     },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_SHORT, false}},
+    {"payload ends inside a code word",
+     [] { return build(key_only(repeat(3, A) + Bytes {0x00})); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_SHORT, false}},
+    {"payload ends inside a literal",
+     [] {
+         return build(key_only(repeat(2, A) + Bytes {0x01, 0x40, 0xF8, 0x00}));
+     },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_SHORT, false}},
+    {"payload ends before the last pixel",
+     [] { return build(key_only(repeat(3, A))); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_SHORT, false}},
+    {"payload goes on after the last pixel",
+     [] {
+         return build(key_only(repeat(4, A) + Bytes {0, 0}));
+     },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_LONG, false}},
+    {"key frame uses SKIP",
+     [] { return build(key_only(repeat(2, A) + skip(2))); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_KEY_SKIP, false}},
+    {"raw frame uses no codes, so a SKIP is a word",
+     [] {
+         Video v;
+         v.records = {{PLV_RAW, PLV_RGB565BE, skip(4) + skip(4) + skip(4) + skip(4)}};
+         return build(v);
+     },
+     {}},
+    {"delta frame with no frame before it",
+     [] {
+         Video v;
+         v.records = {{PLV_DELTA, PLV_RGB565BE, skip(4)}};
+         return build(v);
+     },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_NO_PREVIOUS, false}},
+    {"delta frame in another word format",
+     [] { return build(key_then_delta(skip(4), 0, PLV_RGB565LE)); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_NO_PREVIOUS, false}},
+    {"delta frame after a non-frame record",
+     [] {
+         Video v = key_then_delta(skip(4));
+         v.records.insert(v.records.begin() + 1, Record {0x90, 0, Bytes {1, 2, 3}});
+         return build(v);
+     },
+     {}},
+    {"COPY with D = 0",
+     [] { return build(key_only(repeat(1, A) + copy(3, 0))); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_DISTANCE_ZERO, false}},
+    {"COPY with D over the window",
+     [] { return build(key_only(repeat(2, A) + copy(2, 2), 1)); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_DISTANCE_WINDOW, false}},
+    {"COPY with D at the window", [] { return build(key_only(repeat(2, A) + copy(2, 2), 2)); }, {}},
+    {"COPY reaching before the first pixel",
+     [] { return build(key_only(repeat(1, A) + copy(3, 2))); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_DISTANCE_BEFORE, false}},
+    {"COPY from the first pixel", [] { return build(key_only(repeat(1, A) + copy(3, 1))); }, {}},
+    {"profile 0: COPY reads a pixel this frame skipped",
+     [] { return build(key_then_delta(skip(2) + copy(2, 2))); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_SKIPPED_READ, false}},
+    {"profile 0: COPY reads past a skipped pixel",
+     [] { return build(key_then_delta(skip(1) + repeat(1, B) + copy(2, 1))); },
+     {}},
+    {"profile 1: COPY reads a pixel this frame skipped",
+     [] { return build(key_then_delta(skip(2) + copy(2, 2), 1)); },
+     {}},
+    {"raw frame short",
+     [] {
+         Video v;
+         v.records = {{PLV_RAW, PLV_RGB565BE, Bytes(6, 1)}};
+         return build(v);
+     },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_RAW_SIZE, false}},
+    {"raw frame long",
+     [] {
+         Video v;
+         v.records = {{PLV_RAW, PLV_RGB565BE, Bytes(10, 1)}};
+         return build(v);
+     },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_RAW_SIZE, false}},
+    {"word format 8",
+     [] { return with_byte(FRAME1 + 1, 8); },
+     {PLV_OK, PLV_ERR_CORRUPT, PLV_ERR_CORRUPT, PLV_FAULT_FORMAT, false}},
+    {"reserved frame type 3",
+     [] { return with_byte(FRAME2, 3); },
+     {PLV_OK, PLV_ERR_FRAME_TYPE, PLV_ERR_FRAME_TYPE, PLV_FAULT_NONE, false}},
+    {"reserved frame type 0x7F",
+     [] { return with_byte(FRAME1, 0x7F); },
+     {PLV_OK, PLV_ERR_FRAME_TYPE, PLV_ERR_FRAME_TYPE, PLV_FAULT_NONE, false}},
+    {"frame CRC wrong",
+     [] { return with_byte(FRAME2 + 8, 0); },
+     {PLV_OK, PLV_ERR_CRC, PLV_ERR_CRC, PLV_FAULT_NONE, false}},
+    {"frame payload changed under its CRC",
+     [] { return with_byte(FRAME1 + 12 + 2, 0xF0); },
+     {PLV_OK, PLV_ERR_CRC, PLV_ERR_CRC, PLV_FAULT_NONE, false}},
+    // Reserved bytes and padding: played, refused by the check.
+    {"record reserved byte",
+     [] { return with_byte(FRAME1 + 2, 1); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_RESERVED, false}},
+    {"padding not zero",
+     [] { return with_byte(FRAME2 + 12 + 3, 1); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_RESERVED, false}},
+    {"header reserved byte 18",
+     [] { return with_byte(18, 1, true); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"header reserved byte 59",
+     [] { return with_byte(59, 1, true); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"non-frame record passed over",
+     [] {
+         Video v = worked_video();
+         v.records.insert(v.records.begin() + 1, Record {0xFF, 0, Bytes {1, 2, 3, 4, 5}});
+         return build(v);
+     },
+     {}},
+    {"non-frame record with a CRC wrong",
+     [] {
+         Video v = worked_video();
+         v.records.insert(v.records.begin() + 1, Record {0x80, 0, Bytes {1, 2, 3}});
+         Bytes f = build(v);
+         f[FRAME2 + 8] ^= 1;
+         return f;
+     },
+     {PLV_OK, PLV_END, PLV_ERR_CRC, PLV_FAULT_NONE, false}},
+    {"non-frame record with a word format",
+     [] {
+         Video v = worked_video();
+         v.records.push_back(Record {0x80, 2, Bytes {1, 2, 3}});
+         return build(v);
+     },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_FORMAT, false}},
+    // The index, the trailer and the filled-in header.
+    {"index entry's offset wrong",
+     [] {
+         Bytes f = with_byte(INDEX + 12 + 16, 88);
+         rehash_record(f, INDEX);
+         return f;
+     },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"index entry's type wrong",
+     [] {
+         Bytes f = with_byte(INDEX + 12 + 12, PLV_RAW);
+         rehash_record(f, INDEX);
+         return f;
+     },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"index entry's reserved byte",
+     [] {
+         Bytes f = with_byte(INDEX + 12 + 15, 1);
+         rehash_record(f, INDEX);
+         return f;
+     },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"index CRC wrong",
+     [] { return with_byte(INDEX + 8, 0); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"trailer's offset wrong",
+     [] { return with_byte(TRAILER, 84); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"trailer's frame count wrong",
+     [] { return with_byte(TRAILER + 8, 3); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"trailer's tag wrong",
+     [] { return with_byte(TRAILER + 15, 0x55); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"bytes after the trailer",
+     [] {
+         Bytes f = worked_example();
+         f.insert(f.end(), 4, 0);
+         return f;
+     },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"header's frame count wrong",
+     [] { return with_byte(24, 3, true); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_INDEX, false}},
+    {"header's largest payload wrong",
+     [] { return with_byte(36, 9, true); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_FILLED_FIELD, true}},
+    {"header's key interval wrong",
+     [] { return with_byte(40, 1, true); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_FILLED_FIELD, true}},
+    {"header's word formats wrong",
+     [] { return with_byte(17, 0x0C, true); },
+     {PLV_OK, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_FILLED_FIELD, true}},
+    {"header's fields left 0 (a pipe)",
+     [] {
+         Video v = worked_video();
+         v.fill_header = false;
+         return build(v);
+     },
+     {}},
+    {"finished file with no frames", [] { return build(Video {}); }, {}},
+    {"file with no frames and no index",
+     [] {
+         Video v;
+         v.finished = false;
+         return build(v);
+     },
+     {PLV_OK, PLV_END, PLV_OK, PLV_FAULT_NONE, false}},
+    // The header.
+    {"magic wrong", [] { return with_byte(3, 'W'); }, {PLV_ERR_NOT_PLV, PLV_END, PLV_ERR_NOT_PLV, 0, false}},
+    {"version 2", [] { return with_byte(8, 2, true); }, {PLV_ERR_VERSION, PLV_END, PLV_ERR_VERSION, 0, false}},
+    {"profile 2", [] { return with_byte(16, 2, true); }, {PLV_ERR_VERSION, PLV_END, PLV_ERR_VERSION, 0, false}},
+    {"header CRC wrong", [] { return with_byte(60, 0); }, {PLV_ERR_CRC, PLV_END, PLV_ERR_CRC, 0, false}},
+    {"width 0",
+     [] { return with_byte(12, 0, true); },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"height 0",
+     [] { return with_byte(14, 0, true); },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"width x height over 16,777,216",
+     [] {
+         Bytes f = worked_example();
+         f[12] = 0x01, f[13] = 0x10, f[14] = 0x00, f[15] = 0x10;  // 4097 x 4096
+         rehash_header(f);
+         return f;
+     },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"header size 66",
+     [] { return with_byte(10, 66, true); },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"header size 60",
+     [] { return with_byte(10, 60, true); },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"header size 72, its extra bytes passed over",
+     [] {
+         Video v = worked_video();
+         v.header_size = 72;
+         return build(v);
+     },
+     {}},
+    {"window 65,536",
+     [] { return with_byte(22, 1, true); },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"rate numerator 0",
+     [] { return with_byte(28, 0, true); },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+    {"rate denominator 0",
+     [] { return with_byte(32, 0, true); },
+     {PLV_ERR_CORRUPT, PLV_END, PLV_ERR_CORRUPT, PLV_FAULT_HEADER, false}},
+};
+
+// Test names and messages show a row by its name.
+void PrintTo(const CorruptRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class Corrupt : public ::testing::TestWithParam<CorruptRow> {};
+
+TEST_P(Corrupt, PlayerAndCheckSayWhatIsWrong)
+{
+    const Verdict expected = GetParam().expected;
+    const Bytes file = GetParam().make();
+    const Verdict got = judge(file);
+    EXPECT_EQ(got.open, expected.open);
+    if (expected.open == PLV_OK) {
+        EXPECT_EQ(got.play, expected.play);
+    }
+    EXPECT_EQ(got.check, expected.check);
+    EXPECT_EQ(got.fault, expected.fault);
+    EXPECT_EQ(got.finished, expected.finished);
+}
+
+std::string row_name(const char* text)
+{
+    std::string name = text;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Corrupt, ::testing::ValuesIn(corrupt_rows),
+                         [](const auto& info) { return row_name(info.param.name); });
+
+// A small file with a raw, a key, a delta with copies and a non-frame
+// record, cut after every byte: play stops cleanly at the cut, having
+// painted every whole frame before it, and the check calls it cut short.
+TEST(Truncation, EveryCutStopsCleanly)
+{
+    Video v;
+    v.width = 3;
+    v.height = 2;
+    v.window = 3;
+    v.records = {{PLV_RAW, PLV_BGR565LE, pixels({A, B, A, B, A, B})},
+                 {PLV_KEY, PLV_BGR565LE, repeat(2, A) + literal({B, 0x1234}) + copy(2, 3)},
+                 {0x90, 0, Bytes {9, 9, 9, 9, 9}},
+                 {PLV_DELTA, PLV_BGR565LE, skip(1) + repeat(2, B) + copy(3, 2)}};
+    std::vector<std::size_t> offsets;
+    const Bytes whole = build(v, &offsets);
+    const std::vector<Bytes> expected = pictures(v);
+    // A frame whose payload is whole plays, its padding cut off or not.
+    std::vector<std::size_t> frame_ends;
+    for (std::size_t r = 0; r < v.records.size(); ++r)
+        if (v.records[r].type < 0x80) frame_ends.push_back(offsets[r] + 12 + v.records[r].payload.size());
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        std::size_t whole_frames = 0;
+        for (std::size_t end : frame_ends) whole_frames += size >= end;
+        for (const auto& chunks : {std::vector<std::size_t> {}, std::vector<std::size_t> {1}}) {
+            for (Output output : {Output::frame_buffer, Output::ring}) {
+                SCOPED_TRACE(testing::Message() << "cut at " << size << (chunks.empty() ? " memory" : " stream")
+                                                << (output == Output::ring ? " ring" : " frame buffer"));
+                Options options;
+                options.chunks = chunks;
+                options.output = output;
+                Play play(cut, options);
+                if (size < HEADER) {
+                    EXPECT_EQ(play.opened, PLV_ERR_CUT);
+                    continue;
+                }
+                ASSERT_EQ(play.opened, PLV_OK);
+                int end = 0;
+                const std::vector<Bytes> got = play.all(&end);
+                EXPECT_TRUE(end == PLV_END || end == PLV_ERR_CUT) << end;
+                ASSERT_EQ(got.size(), whole_frames);
+                for (std::size_t f = 0; f < got.size(); ++f) EXPECT_EQ(got[f], expected[f]);
+                EXPECT_EQ(plv_next_frame(&play.player), end) << "play stays stopped";
+            }
+        }
+        Bytes frame(12), map(1);
+        plv_report report;
+        const int status = plv_check_memory(cut.data(), cut.size(), frame.data(), frame.size(), map.data(), 1, &report);
+        if (size < HEADER) {
+            EXPECT_EQ(status, PLV_ERR_CUT);
+        } else {
+            EXPECT_EQ(status, PLV_OK) << "cut at " << size << ": fault " << report.fault;
+            EXPECT_TRUE(report.cut_short);
+            EXPECT_EQ(report.frames, whole_frames);
+        }
+    }
+}
+
+struct SeekRow {
+    const char* name;
+    Output output;
+    std::vector<std::size_t> chunks;
+};
+
+const SeekRow seek_rows[] = {
+    {"frame buffer from memory", Output::frame_buffer, {}},
+    {"ring from memory", Output::ring, {}},
+    {"frame buffer from a stream", Output::frame_buffer, {7}},
+    {"ring from a stream", Output::ring, {1, 100}},
+};
+
+// Test names and messages show a row by its name.
+void PrintTo(const SeekRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class Seek : public ::testing::TestWithParam<SeekRow> {};
+
+TEST_P(Seek, EveryFrameThroughTheIndexAndLoops)
+{
+    const Video v = random_video(11, 21, 7, 21, 0, 13, 4);
+    const Bytes file = build(v);
+    const std::vector<Bytes> expected = pictures(v);
+    Options options;
+    options.output = GetParam().output;
+    options.chunks = GetParam().chunks;
+    for (std::uint32_t target = 0; target < expected.size(); ++target) {
+        Play play(file, options);
+        ASSERT_EQ(play.opened, PLV_OK);
+        ASSERT_EQ(play.output_set, PLV_OK);
+        ASSERT_EQ(play.player.info.frame_count, expected.size());
+        ASSERT_EQ(plv_seek_frame(&play.player, target), PLV_OK) << target;
+        for (std::uint32_t f = target; f < expected.size(); ++f) {
+            ASSERT_EQ(plv_next_frame(&play.player), PLV_FRAME);
+            EXPECT_EQ(play.picture(), expected[f]) << "seek to " << target << ", frame " << f;
+        }
+        EXPECT_EQ(plv_next_frame(&play.player), PLV_END);
+        // Looping: back to the first frame, twice.
+        for (int loop = 0; loop < 2; ++loop) {
+            ASSERT_EQ(plv_rewind(&play.player), PLV_OK);
+            int end = 0;
+            EXPECT_EQ(play.all(&end), expected);
+            EXPECT_EQ(end, PLV_END);
+        }
+    }
+    Play play(file, options);
+    EXPECT_EQ(plv_seek_frame(&play.player, static_cast<std::uint32_t>(expected.size())), PLV_ERR_ARGUMENT);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Seek, ::testing::ValuesIn(seek_rows),
+                         [](const auto& info) { return row_name(info.param.name); });
+
+TEST(Seek, NeedsATrustedIndexAndASeekableSource)
+{
+    Video unfinished = worked_video();
+    unfinished.finished = false;
+    Play walk(build(unfinished), Options {});
+    EXPECT_EQ(walk.player.info.frame_count, 0u) << "the header's count, left 0 while unknown";
+    EXPECT_EQ(plv_seek_frame(&walk.player, 0), PLV_ERR_ARGUMENT);
+    EXPECT_EQ(plv_rewind(&walk.player), PLV_OK) << "looping needs no index";
+
+    Options pipe;
+    pipe.chunks = {5};
+    pipe.seekable = false;
+    Play stream(worked_example(), pipe);
+    ASSERT_EQ(stream.opened, PLV_OK);
+    EXPECT_EQ(stream.player.index_trusted, 0);
+    EXPECT_EQ(plv_seek_frame(&stream.player, 1), PLV_ERR_ARGUMENT);
+    int end = 0;
+    EXPECT_EQ(stream.all(&end).size(), 2u);
+    EXPECT_EQ(plv_rewind(&stream.player), PLV_ERR_SEEK);
+}
+
+// A literal word changed under its record's CRC.
+TEST(Crc, CheckedBeforePaintingFromMemoryAfterFromAStreamOrNotAtAll)
+{
+    Bytes file = worked_example();
+    file[FRAME1 + 12 + 6] = 0x7C;  // B's first byte
+    struct Row {
+        const char* name;
+        std::vector<std::size_t> chunks;
+        bool crc;
+        int status;
+        Bytes picture;
+    } rows[] = {
+        {"memory: refused, nothing painted", {}, true, PLV_ERR_CRC, pixels({0, 0, 0, 0})},
+        {"stream: refused when the record ends", {3}, true, PLV_ERR_CRC, pixels({A, A, A, 0x7C1F})},
+        {"whole record in one read: refused, nothing painted", {4096}, true, PLV_ERR_CRC, pixels({0, 0, 0, 0})},
+        {"checking off: played", {}, false, PLV_FRAME, pixels({A, A, A, 0x7C1F})},
+        {"checking off, stream: played", {1}, false, PLV_FRAME, pixels({A, A, A, 0x7C1F})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Options options;
+        options.chunks = row.chunks;
+        options.crc = row.crc;
+        Play play(file, options);
+        ASSERT_EQ(play.opened, PLV_OK);
+        EXPECT_EQ(plv_next_frame(&play.player), row.status);
+        EXPECT_EQ(play.frame, row.picture);
+    }
+}
+
+TEST(Outputs, RefusedWhenTooSmallOrTheProfileNeedsAFrameBuffer)
+{
+    Play play(worked_example(), Options {});
+    plv_player& p = play.player;
+    std::uint8_t words[16];
+    EXPECT_EQ(plv_set_frame_buffer(&p, words, 7, nullptr, nullptr), PLV_ERR_ARGUMENT);
+    EXPECT_EQ(plv_set_frame_buffer(&p, nullptr, 8, nullptr, nullptr), PLV_ERR_ARGUMENT);
+    EXPECT_EQ(plv_set_frame_buffer(&p, words, 8, nullptr, nullptr), PLV_OK);
+    EXPECT_EQ(plv_set_ring(&p, words, 1, paint, &play.panel), PLV_ERR_ARGUMENT) << "no whole word";
+    EXPECT_EQ(plv_set_ring(&p, words, 2, nullptr, nullptr), PLV_ERR_ARGUMENT) << "nowhere to paint";
+    EXPECT_EQ(plv_set_ring(&p, words, 2, paint, &play.panel), PLV_OK);
+
+    Video v = key_only(repeat(4, A), 3);
+    Play windowed(build(v), Options {});
+    EXPECT_EQ(plv_set_ring(&windowed.player, words, 4, paint, &windowed.panel), PLV_ERR_ARGUMENT) << "under the window";
+    EXPECT_EQ(plv_set_ring(&windowed.player, words, 6, paint, &windowed.panel), PLV_OK);
+    v.profile = 1;
+    Play profile1(build(v), Options {});
+    EXPECT_EQ(plv_set_ring(&profile1.player, words, 16, paint, &profile1.panel), PLV_ERR_ARGUMENT);
+
+    plv_player none;
+    EXPECT_EQ(plv_open_memory(&none, nullptr, 0), PLV_ERR_CUT);
+    EXPECT_EQ(plv_next_frame(&none), PLV_ERR_CUT);
+    EXPECT_EQ(plv_open_stream(&none, nullptr, nullptr, nullptr, 0), PLV_ERR_ARGUMENT);
+}
 
 }  // namespace
