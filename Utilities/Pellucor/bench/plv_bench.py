@@ -228,7 +228,7 @@ def main():
             frame_args = [pattern, "", "1", str(args.frames), str(WIDTH), str(HEIGHT)]
 
             def command(options, output):
-                return [binary] + options + [pattern, output] + frame_args[2:]
+                return [binary, "--quiet"] + options + [pattern, output] + frame_args[2:]
 
             subprocess.run(command([], raw), check=True, stdout=subprocess.DEVNULL)
             raw_size = os.path.getsize(raw)
