@@ -12,12 +12,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "console.h"
 #include "frame_names.h"
 #include "frame_store.h"
 #include "platform.h"
 #include "jpeg_input.h"
+#include "plv_write.h"
 #include "plv_inspect.h"
 #include "png_input.h"
 #include "vector_path.h"
@@ -44,7 +46,12 @@ struct Options {
     bool dither = false;
     bool quiet = false;
     unsigned threads = 0;  // 0: as many as the process has processors
-    int inspection = 0;    // where --info or --to-png is, which ends the options
+    bool plv = false;
+    // The PLV options' values as given, nullptr where not given.
+    const char* plv_window = nullptr;
+    const char* key_every = nullptr;
+    const char* fps = nullptr;
+    int inspection = 0;  // where --info or --to-png is, which ends the options
 };
 
 // The most threads a run starts, whatever it is told or has.
@@ -65,11 +72,23 @@ struct FlagOption {
     const char* name;
     bool Options::*flag;
 };
-constexpr FlagOption FLAG_OPTIONS[] = {{"--help", &Options::help},
-                                       {"--version", &Options::version},
-                                       {"--honor-origin", &Options::honor_origin},
-                                       {"--dither", &Options::dither},
-                                       {"--quiet", &Options::quiet}};
+constexpr FlagOption FLAG_OPTIONS[] = {
+    {"--help", &Options::help},     {"--version", &Options::version}, {"--honor-origin", &Options::honor_origin},
+    {"--dither", &Options::dither}, {"--quiet", &Options::quiet},     {"--plv", &Options::plv}};
+
+// The options of PLV output that take a value, and the line that refuses a
+// bad one. They need --plv.
+struct PlvOption {
+    const char* name;
+    const char* Options::*value;
+    const char* invalid;
+};
+constexpr PlvOption PLV_OPTIONS[] = {
+    {"--plv-window", &Options::plv_window, "Invalid PLV window %s (rows from 1, or frame)\n"},
+    {"--key-every", &Options::key_every, "Invalid key interval %s (frames from 1)\n"},
+    {"--fps", &Options::fps, "Invalid frame rate %s (N or N/D, each from 1 to 4294967295)\n"}};
+constexpr const char* WHOLE_FRAME_WINDOW = "frame";
+constexpr std::uint32_t DEFAULT_WINDOW_ROWS = 8, DEFAULT_KEY_EVERY = 30, DEFAULT_FPS = 30;
 
 constexpr const char* OPTION_HELP[] = {
     "  --format F        word format F for every frame",
@@ -79,6 +98,11 @@ constexpr const char* OPTION_HELP[] = {
     "  --dither          dither with an 8 x 8 ordered (Bayer) matrix instead of cutting the low bits",
     "  --threads N       convert frames on N threads (1 to 64; every processor the run may use unless told)",
     "  --quiet           no banner and no line a frame: only failures and \"Done.\"",
+    "  --plv             write a PLV file (coded frames, header, index) instead of raw words",
+    "  --plv-window ROWS rows a PLV copy may reach back (8 unless told; at most 65535 words); frame: the whole",
+    "                    frame, for players with a frame buffer",
+    "  --key-every N     PLV: the most frames from one key or raw frame to the next (30 unless told)",
+    "  --fps N[/D]       PLV: the frame rate the header gives (30 unless told)",
     "  --                end of the options",
     "  --help, -h        this text",
     "  --version         the vector path in use and the frames this build reads",
@@ -124,6 +148,31 @@ unsigned read_thread_count(const char* text)
     return std::min(count, MOST_THREADS);
 }  // alone on the command line
 
+// A whole number: digits alone, up to most; false where it is none or past most.
+bool read_whole_number(const char* text, std::uint64_t most, std::uint64_t& value)
+{
+    value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (!is_digit(*p)) {
+            return false;
+        }
+        value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(*p - '0'), most + 1);
+    }
+    return *text != '\0' && value <= most;
+}
+
+// Where option is name, alone or as "name=VALUE": its value, the next
+// argument, or nullptr where there is none; sets found.
+const char* option_value(const char* option, const char* name, int argc, char** argv, int& at, bool& found)
+{
+    const std::size_t length = std::strlen(name);
+    found = std::strncmp(option, name, length) == 0 && (option[length] == '\0' || option[length] == '=');
+    if (!found) {
+        return nullptr;
+    }
+    return option[length] == '=' ? option + length + 1 : at + 1 < argc ? argv[++at] : nullptr;
+}
+
 // Reads the options, each "--option F" or "--option=F" or a flag, up to the
 // first argument that does not begin with "--", or past "--". Exactly six
 // arguments are the six, whatever they begin with, so that every command
@@ -155,6 +204,23 @@ Options read_options(int argc, char** argv)
             }
             if (flag != nullptr) {
                 options.*(flag->flag) = true;
+                continue;
+            }
+            const PlvOption* plv_option = nullptr;
+            for (const PlvOption& candidate : PLV_OPTIONS) {
+                bool found = false;
+                const char* value = option_value(option, candidate.name, argc, argv, at, found);
+                if (found) {
+                    plv_option = &candidate;
+                    options.*(candidate.value) = value;
+                    if (value == nullptr) {
+                        options.problem = "Missing value after %s\n";
+                        options.problem_text = option;
+                        return options;
+                    }
+                }
+            }
+            if (plv_option != nullptr) {
                 continue;
             }
             const std::size_t threads_length = std::strlen(THREADS_OPTION);
@@ -227,6 +293,46 @@ std::int32_t read_number(const char* text)
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX));
 }
 
+// The PLV settings the options give, or the line that refuses them.
+const char* read_plv_settings(const Options& options, PlvSettings& settings, const char*& text)
+{
+    for (const PlvOption& option : PLV_OPTIONS) {
+        if (!options.plv && options.*(option.value) != nullptr) {
+            text = option.name;
+            return "%s needs --plv\n";
+        }
+    }
+    settings.profile = PlvProfile::stream;
+    std::uint64_t rows = DEFAULT_WINDOW_ROWS, key_every = DEFAULT_KEY_EVERY;
+    std::uint64_t numerator = DEFAULT_FPS, denominator = 1;
+    if (options.plv_window != nullptr && std::strcmp(options.plv_window, WHOLE_FRAME_WINDOW) == 0) {
+        settings.profile = PlvProfile::frame_buffer;
+    } else if (options.plv_window != nullptr &&
+               (!read_whole_number(options.plv_window, UINT32_MAX, rows) || rows == 0)) {
+        text = options.plv_window;
+        return PLV_OPTIONS[0].invalid;
+    }
+    if (options.key_every != nullptr &&
+        (!read_whole_number(options.key_every, UINT32_MAX, key_every) || key_every == 0)) {
+        text = options.key_every;
+        return PLV_OPTIONS[1].invalid;
+    }
+    if (options.fps != nullptr) {
+        const char* slash = std::strchr(options.fps, '/');
+        const std::string whole = slash != nullptr ? std::string(options.fps, slash) : std::string(options.fps);
+        if (!read_whole_number(whole.c_str(), UINT32_MAX, numerator) || numerator == 0 ||
+            (slash != nullptr && (!read_whole_number(slash + 1, UINT32_MAX, denominator) || denominator == 0))) {
+            text = options.fps;
+            return PLV_OPTIONS[2].invalid;
+        }
+    }
+    settings.window = static_cast<std::uint32_t>(rows);  // rows until the width is known
+    settings.key_every = static_cast<std::uint32_t>(key_every);
+    settings.rate_numerator = static_cast<std::uint32_t>(numerator);
+    settings.rate_denominator = static_cast<std::uint32_t>(denominator);
+    return nullptr;
+}
+
 void print_help()
 {
     say("%s\n", USAGE);
@@ -274,6 +380,12 @@ Run read_command_line(int argc, char** argv)
         const int at = options.inspection;
         std::exit(run_inspection(argv[at], argc - at - 1, argv + at + 1));
     }
+    PlvSettings plv {};
+    const char* plv_text = nullptr;
+    const char* plv_problem = options.problem == nullptr ? read_plv_settings(options, plv, plv_text) : nullptr;
+    if (plv_problem != nullptr) {
+        fail(EXIT_BAD_ARGUMENTS, plv_problem, plv_text);
+    }
     if (options.problem != nullptr) {
         say(options.problem, options.problem_text);
     } else if (options.help || options.version) {
@@ -302,8 +414,23 @@ Run read_command_line(int argc, char** argv)
     if (!video_size_fits(width, height)) {
         fail(EXIT_BAD_ARGUMENTS, "Invalid video size %dx%d\n", width, height);
     }
+    run.plv = options.plv;
+    if (run.plv && (width < 1 || height < 1 || width > static_cast<std::int32_t>(PLV_MOST_SIDE) ||
+                    height > static_cast<std::int32_t>(PLV_MOST_SIDE))) {
+        fail(EXIT_BAD_ARGUMENTS, "Invalid video size %dx%d for PLV (1 to %u each)\n", width, height, PLV_MOST_SIDE);
+    }
     if (!reserve_frame_store(width, height)) {
         fail(EXIT_BAD_ARGUMENTS, "Not enough memory for %dx%d frames\n", width, height);
+    }
+    if (run.plv) {
+        plv.width = static_cast<std::uint32_t>(width);
+        plv.height = static_cast<std::uint32_t>(height);
+        plv.window = plv_window(plv.profile, plv.window, plv.width);
+        run.plv_settings = plv;
+        const std::int64_t frames = std::int64_t {run.last_frame} - run.first_frame + 1;
+        if (!start_plv_output(plv, static_cast<std::size_t>(std::clamp<std::int64_t>(frames, 0, INT32_MAX)))) {
+            fail(EXIT_BAD_ARGUMENTS, "Not enough memory for %dx%d frames\n", width, height);
+        }
     }
     // The vector path is picked here, once, before any other thread runs.
     kernels();

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "plv_encode.h"
+
 // What the command line asks for.
 struct Run {
     const char* pattern;
@@ -14,6 +16,8 @@ struct Run {
     bool honor_origin;
     bool dither;
     unsigned threads;
+    bool plv;  // a PLV file instead of raw words, as plv says
+    PlvSettings plv_settings;
 };
 
 // Reads the command line: prints the banner, answers --help and --version,

@@ -20,6 +20,7 @@
 #include "jpeg_input.h"
 #include "output_file.h"
 #include "pixel_pack.h"
+#include "plv_write.h"
 #include "png_input.h"
 
 namespace {
@@ -203,6 +204,9 @@ FrameOutcome convert_frame(const Run& run, const FileIdentity& output, std::int3
     }
     outcome.gray = source.kind == FrameKind::gray;
     pack_frame(source, run.dither);
+    if (run.plv) {
+        outcome.plv_key = code_plv_key(output_buffer);
+    }
     return outcome;
 }
 
@@ -241,7 +245,8 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
     // A signal waits until the frame is written and its line is out, so
     // that the output and the log never disagree.
     hold_interruptions();
-    const bool written = begun && write_frame(words);
+    const WordFormat& format = outcome.gray ? gray_word_format : color_word_format;
+    const bool written = begun && (run.plv ? write_plv_frame(words, format, outcome.plv_key) : write_frame(words));
     const int error = errno;
     if (written) {
         ++frames_written;
@@ -266,6 +271,11 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
 
 void fail_with(const FrameOutcome& outcome)
 {
+    // A PLV file that stops at a frame that cannot be converted is finished
+    // all the same: the frames before it play.
+    if (outcome.status == EXIT_INPUT_FAILED) {
+        finish_plv_output_after_failure();
+    }
     fail(outcome.status, "%s", outcome.failure.c_str());
 }
 
@@ -284,6 +294,9 @@ void finish(const Run& run)
 {
     if (run.first_frame > run.last_frame && !begin_output()) {
         fail(EXIT_OUTPUT_FAILED, "Could not open output file %s\n", run.output_path);
+    }
+    if (run.plv && !finish_plv_output()) {
+        fail(EXIT_OUTPUT_FAILED, "Could not write output file %s\n", run.output_path);
     }
     const std::uint64_t bytes = output_bytes_written();
     errno = 0;

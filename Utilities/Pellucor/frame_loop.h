@@ -24,6 +24,7 @@ struct FrameOutcome {
     // the note on standard error behind the failure line.
     std::string filename;
     int error = 0;
+    PlvKeyCodes plv_key {};  // --plv: the frame coded alone
 };
 
 // One frame: read, checked, brought into the packers' layout and packed

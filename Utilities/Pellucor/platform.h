@@ -65,6 +65,8 @@ bool write_position(int descriptor, std::int64_t& position);
 // failed write.
 std::size_t write_file(int descriptor, const std::uint8_t* bytes, std::size_t size);
 bool close_file(int descriptor);
+// Moves where the next write goes to position from the file's start.
+bool seek_file(int descriptor, std::int64_t position);
 void set_binary_mode(int descriptor);
 // These two may be called from the interruption handler. cut_file sets the
 // file's size. remove_open_file removes the file that the descriptor holds

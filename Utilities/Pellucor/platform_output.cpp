@@ -131,6 +131,15 @@ bool write_position(int descriptor, std::int64_t& position)
 #endif
 }
 
+bool seek_file(int descriptor, std::int64_t position)
+{
+#ifdef _WIN32
+    return _lseeki64(descriptor, position, SEEK_SET) == position;
+#else
+    return lseek(descriptor, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+#endif
+}
+
 bool cut_file(int descriptor, std::int64_t size)
 {
 #ifdef _WIN32

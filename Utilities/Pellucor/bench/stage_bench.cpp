@@ -29,6 +29,7 @@
 #include "frame_input.h"
 #include "frame_store.h"
 #include "pixel_pack.h"
+#include "plv_encode.h"
 #include "rle_decode.h"
 #include "vector_path.h"
 
@@ -251,6 +252,55 @@ std::vector<const Kernels*> decoder_paths()
     return paths;
 }
 
+// Contents for the PLV coder, as 16-bit words: noise (a camera's, stored
+// raw), noise that mostly stays still, and flat shapes that move.
+enum class PlvContent { noise, still_noise, shapes };
+struct PlvCase {
+    const char* name;
+    PlvContent content;
+    bool delta;
+};
+constexpr PlvCase PLV_CASES[] = {{"noise/key", PlvContent::noise, false},
+                                 {"noise/delta", PlvContent::noise, true},
+                                 {"still_noise/delta", PlvContent::still_noise, true},
+                                 {"shapes/key", PlvContent::shapes, false},
+                                 {"shapes/delta", PlvContent::shapes, true}};
+
+std::vector<std::uint8_t> plv_frame(PlvContent content, Size size, int frame)
+{
+    std::mt19937 random(static_cast<unsigned>(content == PlvContent::still_noise ? 1 : frame + 1));
+    std::vector<std::uint8_t> words(2 * static_cast<std::size_t>(size.width) * size.height);
+    for (std::size_t i = 0; i < words.size(); i += 2) {
+        const std::size_t x = i / 2 % static_cast<std::size_t>(size.width), y = i / 2 / size.width;
+        unsigned value = random();
+        if (content == PlvContent::still_noise && (x + y + static_cast<std::size_t>(frame)) % 17 == 0) value = 0;
+        if (content == PlvContent::shapes) {
+            value = (x + static_cast<std::size_t>(frame)) / 40 % 3 * 0x1111 + (y > 100 && x < 200 ? 0x0F00 : 0);
+        }
+        words[i] = static_cast<std::uint8_t>(value);
+        words[i + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    return words;
+}
+
+// The PLV coder on one frame, against the frame before it or alone: where
+// a --plv run spends its time beyond the raw run's.
+void plv_code(benchmark::State& state, const PlvCase& c, Size size)
+{
+    const std::vector<std::uint8_t> previous = plv_frame(c.content, size, 0), words = plv_frame(c.content, size, 1);
+    std::vector<std::uint32_t> positions(PLV_SEARCH_TABLE_SIZE);
+    std::vector<std::uint8_t> codes(words.size());
+    const std::size_t pixels = words.size() / 2;
+    for (auto _ : state) {
+        const PlvCodes coded = plv_code_frame(words.data(), c.delta ? previous.data() : nullptr, pixels,
+                                              static_cast<std::size_t>(size.width), 8 * size.width, PlvProfile::stream,
+                                              positions.data(), codes.data(), words.size() - words.size() / 16);
+        benchmark::DoNotOptimize(coded);
+        state.counters["bytes"] = static_cast<double>(coded.fits ? coded.size : words.size());
+    }
+    count_pixels(state, pixels);
+}
+
 }  // namespace
 
 // Every packer kernel at every size in the default formats, then every
@@ -305,6 +355,12 @@ int main(int argc, char** argv)
         }
         benchmark::RegisterBenchmark((std::string("decompress_rle_frame/files/") + path->name).c_str(),
                                      [path](benchmark::State& state) { decode_files(state, *path); });
+    }
+    for (const PlvCase& c : PLV_CASES) {
+        for (const Size size : SIZES) {
+            benchmark::RegisterBenchmark((std::string("plv_code_frame/") + size_name(size) + "/" + c.name).c_str(),
+                                         [&c, size](benchmark::State& state) { plv_code(state, c, size); });
+        }
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

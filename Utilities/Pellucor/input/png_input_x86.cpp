@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// x86-64 PNG loops of the kernel table: the chunk CRC by carry-less
-// multiplication (PCLMULQDQ), a few times as fast as a table.
+// The chunk CRC: by a table on every build, and for the x86-64 kernel table
+// by carry-less multiplication (PCLMULQDQ), a few times as fast as a table.
 //
 // The bytes are taken 16 at a time as 128-bit values, in the CRC's reflected
 // bit order: bit 0 of the first byte is the highest power of x. Four running
@@ -15,15 +15,11 @@
 // all the bytes before them.
 #include "png_input_kernels.h"
 
-#ifdef PELLUCOR_X86
-#include <immintrin.h>
-
 #include <array>
 
 namespace {
 
 constexpr std::uint32_t POLYNOMIAL = 0xEDB88320;  // reflected, without x^32
-constexpr std::size_t BLOCK = 16, LANES = 4, STEP = BLOCK * LANES;
 constexpr unsigned BYTE_BITS = 8;
 
 constexpr std::array<std::uint32_t, 256> make_table()
@@ -40,14 +36,22 @@ constexpr std::array<std::uint32_t, 256> make_table()
 }
 constexpr std::array<std::uint32_t, 256> TABLE = make_table();
 
-// The CRC register run over bytes, neither started nor finished.
-std::uint32_t run_table(std::uint32_t c, const std::uint8_t* data, std::size_t size)
+}  // namespace
+
+std::uint32_t run_crc_table(std::uint32_t c, const std::uint8_t* data, std::size_t size)
 {
     for (std::size_t i = 0; i < size; ++i) {
         c = TABLE[(c ^ data[i]) & 0xFF] ^ c >> BYTE_BITS;
     }
     return c;
 }
+
+#ifdef PELLUCOR_X86
+#include <immintrin.h>
+
+namespace {
+
+constexpr std::size_t BLOCK = 16, LANES = 4, STEP = BLOCK * LANES;
 
 // x^n mod P, in the reflected order of a 64-bit half: the coefficient of
 // x^k at bit 63 - k. A carry-less product of two such halves is one power
@@ -91,7 +95,7 @@ PELLUCOR_TARGET("sse2") __m128i load(const std::uint8_t* at)
 PELLUCOR_TARGET_FLAT("pclmul,sse2") std::uint32_t chunk_crc_pclmul(const std::uint8_t* data, std::size_t size)
 {
     if (size < STEP) {
-        return ~run_table(~0u, data, size);
+        return ~run_crc_table(~0u, data, size);
     }
     const __m128i by_step = _mm_set_epi64x(static_cast<long long>(FOLD_STEP_H), static_cast<long long>(FOLD_STEP_L));
     const __m128i by_block = _mm_set_epi64x(static_cast<long long>(FOLD_BLOCK_H), static_cast<long long>(FOLD_BLOCK_L));
@@ -113,6 +117,6 @@ PELLUCOR_TARGET_FLAT("pclmul,sse2") std::uint32_t chunk_crc_pclmul(const std::ui
     }
     alignas(BLOCK) std::uint8_t rest[BLOCK];
     _mm_store_si128(reinterpret_cast<__m128i*>(rest), value);
-    return ~run_table(run_table(0, rest, BLOCK), data + at, size - at);
+    return ~run_crc_table(run_crc_table(0, rest, BLOCK), data + at, size - at);
 }
 #endif

@@ -110,13 +110,39 @@ bool begin_output()
 
 bool write_frame(const std::uint8_t* frame)
 {
+    const OutputPiece piece {frame, output_frame_bytes};
+    return write_whole(&piece, 1);
+}
+
+bool write_whole(const OutputPiece* pieces, std::size_t count)
+{
     hold_interruptions();
-    const bool whole = write_file(output_descriptor, frame, output_frame_bytes) == output_frame_bytes;
+    bool whole = true;
+    std::int64_t bytes = 0;
+    for (std::size_t i = 0; i < count && whole; ++i) {
+        whole = write_file(output_descriptor, pieces[i].bytes, pieces[i].size) == pieces[i].size;
+        bytes += static_cast<std::int64_t>(pieces[i].size);
+    }
     if (whole) {
-        whole_frames_end += static_cast<std::int64_t>(output_frame_bytes);
+        whole_frames_end += bytes;
     }
     release_interruptions();
     return whole;
+}
+
+bool output_rewritable()
+{
+    return output_is_regular && !output_is_standard;
+}
+
+bool rewrite_output(std::int64_t offset, const std::uint8_t* bytes, std::size_t size)
+{
+    hold_interruptions();
+    const bool written = seek_file(output_descriptor, output_start + offset) &&
+                         write_file(output_descriptor, bytes, size) == size &&
+                         seek_file(output_descriptor, whole_frames_end.load());
+    release_interruptions();
+    return written;
 }
 
 bool close_output()

@@ -28,6 +28,20 @@ OutputOpen open_output(const char* path, std::size_t frame_bytes, FileIdentity& 
 bool begin_output();
 // Writes one packed frame and counts it as whole. False on a failed write.
 bool write_frame(const std::uint8_t* frame);
+// Writes the pieces of one whole part of the output (a PLV record, say) and
+// counts their bytes as whole together: a signal or a failure cuts a
+// regular file back to the end of the last whole part. False on a failed write.
+struct OutputPiece {
+    const std::uint8_t* bytes;
+    std::size_t size;
+};
+bool write_whole(const OutputPiece* pieces, std::size_t count);
+// Whether bytes already written can be written again: a regular file that
+// the run opened by its name (standard output may be a pipe, or appended to).
+bool output_rewritable();
+// Writes size bytes over the output from offset on, counted from where the
+// run began writing, and goes back to its end. False on a failed write.
+bool rewrite_output(std::int64_t offset, const std::uint8_t* bytes, std::size_t size);
 bool close_output();
 // The bytes this run has written whole.
 std::uint64_t output_bytes_written();

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 struct WordFormat {
     const char* name;
@@ -40,6 +41,18 @@ inline const WordFormat* find_word_format(const char* name)
         }
     }
     return nullptr;
+}
+
+// The format's place in WORD_FORMATS: the number PLV records give it.
+inline unsigned word_format_number(const WordFormat& format)
+{
+    unsigned number = 0;
+    while (number + 1 < std::size(WORD_FORMATS) && (WORD_FORMATS[number].blue_high != format.blue_high ||
+                                                    WORD_FORMATS[number].green_bits != format.green_bits ||
+                                                    WORD_FORMATS[number].big_endian != format.big_endian)) {
+        ++number;
+    }
+    return number;
 }
 
 // The word of one pixel: the reference that every packer matches.

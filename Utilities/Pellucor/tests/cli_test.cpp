@@ -23,6 +23,7 @@
 #endif
 
 #include "jpeg.h"
+#include "plv_play.h"
 #include "plv_file.h"
 #include "png.h"
 #include "process.h"
@@ -324,6 +325,21 @@ Bytes with_map_type(Bytes tga, std::uint8_t map_type)
     tga[1] = map_type;
     return tga;
 }
+// The words of a PLV output as the player library decodes them, in a frame
+// buffer and through a ring alike; the checking reader finds the file sound,
+// and finished (index and trailer) unless it was cut short.
+Bytes plv_words(const Bytes& file, bool finished = true)
+{
+    const plv_play::Played played = plv_play::play(file);
+    EXPECT_EQ(played.opened, PLV_OK);
+    EXPECT_EQ(played.checked, PLV_OK) << "fault " << played.report.fault << " at frame " << played.report.frame;
+    EXPECT_EQ(played.report.finished != 0, finished);
+    EXPECT_EQ(played.end, PLV_END);
+    if (played.report.header.profile == 0) {
+        EXPECT_TRUE(played.panel_frames == played.frames) << "frames through a ring";
+    }
+    return played.words();
+}
 
 // Every kind of frame in one run, each with its messages: RLE types say
 // "Uncompressing ... " first, gray ones "Grayscale ... ". A frame whose
@@ -404,6 +420,17 @@ TEST_F(Cli, MixedSequenceConverts)
                                          jpeg_words}));
         }
     }
+    // A PLV file of the same frames, with the same lines.
+    for (const bool honor : {false, true}) {
+        SCOPED_TRACE(std::to_string(honor) + " PLV");
+        std::vector<std::string> args = {"--plv", pattern, out, "1", run_last, "3", "2"};
+        if (honor) args.insert(args.begin(), "--honor-origin");
+        const Result r = run(args);
+        EXPECT_EQ(r.console, lines);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(plv_words(read(out)),
+                  concat({first_seven, honor ? PICTURE_WORDS : flipped_words, PICTURE_WORDS, png_words, jpeg_words}));
+    }
 }
 
 TEST_F(Cli, FrameRangesAndPatterns)
@@ -432,6 +459,9 @@ TEST_F(Cli, FrameRangesAndPatterns)
         Bytes expected;
         for (int i = 0; i < c.frames; ++i) expected = concat({expected, PICTURE_WORDS});
         EXPECT_EQ(read(out), expected);
+        // As a PLV file: a range of no frames is a finished file with none.
+        EXPECT_EQ(run({"--plv", (dir / c.pattern).string(), out, c.first, c.last, "3", "2"}).status, 0);
+        EXPECT_EQ(plv_words(read(out)), expected);
         fs::remove(dir / c.file);
     }
 }
@@ -505,6 +535,34 @@ TEST_F(Cli, BadCommandLinesTouchNoFile)
         {{"f%d", o, "1", "1", "3", "2", "--format", "rgb565le"}, USAGE},  // options come first
         {{"--quiet", "f%d", o, "1"}, USAGE},                              // no banner; the usage line stays
         {{"--quiet", "--bogus", "f%d", o, "1", "1", "3", "2"}, "Unknown option --bogus\n" + USAGE},
+        {{"--fps", "30", "f%d", o, "1", "1", "3", "2"}, "--fps needs --plv\n"},
+        {{"--plv-window=8", "f%d", o, "1", "1", "3", "2"}, "--plv-window needs --plv\n"},
+        {{"--key-every", "2", "--format", "rgb565le", "f%d", o, "1", "1", "3", "2"}, "--key-every needs --plv\n"},
+        {{"--plv", "--plv-window", "0", "f%d", o, "1", "1", "3", "2"},
+         "Invalid PLV window 0 (rows from 1, or frame)\n"},
+        {{"--plv", "--plv-window=frames", "f%d", o, "1", "1", "3", "2"},
+         "Invalid PLV window frames (rows from 1, or frame)\n"},
+        {{"--plv", "--plv-window", "-8", "f%d", o, "1", "1", "3", "2"},
+         "Invalid PLV window -8 (rows from 1, or frame)\n"},
+        {{"--plv", "--plv-window=", "f%d", o, "1", "1", "3", "2"}, "Invalid PLV window  (rows from 1, or frame)\n"},
+        {{"--plv", "--key-every", "0", "f%d", o, "1", "1", "3", "2"}, "Invalid key interval 0 (frames from 1)\n"},
+        {{"--plv", "--key-every", "1.5", "f%d", o, "1", "1", "3", "2"}, "Invalid key interval 1.5 (frames from 1)\n"},
+        {{"--plv", "--fps", "0", "f%d", o, "1", "1", "3", "2"},
+         "Invalid frame rate 0 (N or N/D, each from 1 to 4294967295)\n"},
+        {{"--plv", "--fps", "30/0", "f%d", o, "1", "1", "3", "2"},
+         "Invalid frame rate 30/0 (N or N/D, each from 1 to 4294967295)\n"},
+        {{"--plv", "--fps", "4294967296", "f%d", o, "1", "1", "3", "2"},
+         "Invalid frame rate 4294967296 (N or N/D, each from 1 to 4294967295)\n"},
+        {{"--plv", "--fps=29.97", "f%d", o, "1", "1", "3", "2"},
+         "Invalid frame rate 29.97 (N or N/D, each from 1 to 4294967295)\n"},
+        {{"--plv", "--fps", "/1", "f%d", o, "1", "1", "3", "2"},
+         "Invalid frame rate /1 (N or N/D, each from 1 to 4294967295)\n"},
+        {{"--plv", "--fps", "1/2/3", "f%d", o, "1", "1", "3", "2"},
+         "Invalid frame rate 1/2/3 (N or N/D, each from 1 to 4294967295)\n"},
+        {{"--plv", "--fps"}, "Missing value after --fps\n" + USAGE},
+        {{"--plv", "f%d", o, "1", "1", "0", "2"}, "Invalid video size 0x2 for PLV (1 to 65535 each)\n"},
+        {{"--plv", "f%d", o, "1", "1", "65536", "1"}, "Invalid video size 65536x1 for PLV (1 to 65535 each)\n"},
+        {{"--plv", "f%s", o, "1", "1", "3", "2"}, "Invalid file format f%s\n"},
         {{"--info"}, INSPECTION_USAGE},
         {{"--info", o, "x"}, INSPECTION_USAGE},
         {{"--to-png", o}, to_png_line(INSPECTION_USAGE)},
@@ -582,15 +640,19 @@ TEST_F(Cli, FailureInALongRunEndsThere)
     constexpr int FRAMES = 40;
     const Bytes good = color_tga(PICTURE, 3, 2);
     for (const int failing : {2, 39}) {
-        for (const char* threads : {"1", "3", "4"}) {
+        for (const char* threads : {"1", "3", "4", "PLV 1", "PLV 3"}) {
             SCOPED_TRACE(std::to_string(failing) + " on " + threads);
+            const bool plv = threads[0] == 'P';
+            if (plv) threads += 4;
             fs::remove_all(dir);
             fs::create_directory(dir);
             for (int number = 1; number <= FRAMES; ++number) {
                 frame(number, number == failing ? Bytes(good.begin(), good.end() - 1) : good);
             }
             threads_option = false;
-            const Result r = run({"--threads", threads, pattern, out, "1", std::to_string(FRAMES), "3", "2"});
+            std::vector<std::string> args = {"--threads", threads, pattern, out, "1", std::to_string(FRAMES), "3", "2"};
+            if (plv) args.insert(args.begin(), "--plv");
+            const Result r = run(args);
             std::string expected = BANNER;
             Bytes words;
             for (int number = 1; number < failing; ++number) {
@@ -599,7 +661,8 @@ TEST_F(Cli, FailureInALongRunEndsThere)
             }
             EXPECT_EQ(r.console, expected + frame_line(failing, "Input file " + pattern + " is incomplete\n"));
             EXPECT_EQ(r.status, 3);
-            EXPECT_TRUE(read(out) == words);
+            // A PLV file is finished all the same: its frames play.
+            EXPECT_TRUE((plv ? plv_words(read(out)) : read(out)) == words);
         }
     }
 }
@@ -614,6 +677,10 @@ TEST_F(Cli, ThreadCounts)
         const Result r = run({"--threads", threads, pattern, out, "1", "2", "3", "2"});
         EXPECT_EQ(r.status, 0) << threads << r.console;
         EXPECT_EQ(read(out), concat({PICTURE_WORDS, GRAY_WORDS}));
+        const Bytes raw = read(out);
+        const Result plv = run({"--plv", "--threads", threads, pattern, out, "1", "2", "3", "2"});
+        EXPECT_EQ(plv.console, r.console);
+        EXPECT_EQ(plv_words(read(out)), raw);
     }
     for (const std::string threads : {"0", "two", "-1", "2x", ""}) {
         const Result r = run({"--threads=" + threads, pattern, out, "1", "2", "3", "2"});
@@ -665,25 +732,31 @@ TEST_F(Cli, FailureBeforeTheFirstFrameLeavesTheOutput)
          BANNER + "Could not open output file out.raw\n",
          "fstat:out.raw"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        for (const bool existed : {false, true}) {
-            write("still.tga", still);
-            fs::remove("out.raw");
-            fs::remove("rgb565be");
-            const Bytes before = c.output == "still.tga" ? still : Bytes {1, 2, 3};
-            if (existed || c.output == "still.tga") write(c.output, before);
-            Result r {};
-            if (c.fault.empty()) {
-                r = run(c.args);
-            } else if (!run_with_fault(c.fault, c.args, r)) {
-                continue;
-            }
-            EXPECT_EQ(r.console, c.console);
-            EXPECT_EQ(r.status, c.status);
-            EXPECT_EQ(fs::exists(c.output), existed || c.output == "still.tga");
-            if (fs::exists(c.output)) {
-                EXPECT_EQ(read(c.output), before);
+    for (const Case& plain : cases) {
+        for (const bool plv : {false, true}) {
+            // Six arguments that begin with "--" are the six, and no options.
+            if (plv && plain.args[0].rfind("--", 0) == 0) continue;
+            Case c = plain;
+            if (plv) c.args.insert(c.args.begin(), "--plv");
+            SCOPED_TRACE(std::string(c.name) + (plv ? " PLV" : ""));
+            for (const bool existed : {false, true}) {
+                write("still.tga", still);
+                fs::remove("out.raw");
+                fs::remove("rgb565be");
+                const Bytes before = c.output == "still.tga" ? still : Bytes {1, 2, 3};
+                if (existed || c.output == "still.tga") write(c.output, before);
+                Result r {};
+                if (c.fault.empty()) {
+                    r = run(c.args);
+                } else if (!run_with_fault(c.fault, c.args, r)) {
+                    continue;
+                }
+                EXPECT_EQ(r.console, c.console);
+                EXPECT_EQ(r.status, c.status);
+                EXPECT_EQ(fs::exists(c.output), existed || c.output == "still.tga");
+                if (fs::exists(c.output)) {
+                    EXPECT_EQ(read(c.output), before);
+                }
             }
         }
     }
@@ -777,6 +850,12 @@ TEST_F(Cli, EveryWordFormat)
         const Result r = run({"--format", c.format, pattern, out, "1", "2", "3", "2"});
         EXPECT_EQ(r.status, 0) << r.console;
         EXPECT_EQ(read(out), concat({c.color, c.gray}));
+        for (const char* window : {"8", "frame"}) {
+            const Result plv =
+                run({"--plv", "--plv-window", window, "--format", c.format, pattern, out, "1", "2", "3", "2"});
+            EXPECT_EQ(plv.status, 0) << plv.console;
+            EXPECT_EQ(plv_words(read(out)), concat({c.color, c.gray})) << window;
+        }
     }
 }
 
@@ -1047,35 +1126,39 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
          "Input file %P is a JPEG, which this build cannot read\n"},
 #endif
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        fs::remove_all(dir);
-        fs::create_directory(dir);
-        for (const auto& [number, bytes] : c.frames) frame(number, bytes);
-        if (c.directory) fs::create_directory(dir / "f2.tga");
-        Result r {};
-        if (c.fault.empty()) {
-            r = run_picture(1, 3);
-        } else if (!run_with_fault(c.fault, {pattern, out, "1", "3", "3", "2"}, r)) {
-            continue;
+    for (const bool plv : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (plv ? " PLV" : ""));
+            fs::remove_all(dir);
+            fs::create_directory(dir);
+            for (const auto& [number, bytes] : c.frames) frame(number, bytes);
+            if (c.directory) fs::create_directory(dir / "f2.tga");
+            Result r {};
+            std::vector<std::string> args = {pattern, out, "1", "3", "3", "2"};
+            if (plv) args.insert(args.begin(), "--plv");
+            if (c.fault.empty()) {
+                r = run(args);
+            } else if (!run_with_fault(c.fault, args, r)) {
+                continue;
+            }
+            std::string tail = c.tail;
+            tail.replace(tail.find("%P"), 2, pattern);
+            std::string errors = c.errors;
+            if (errors.find("%F") != std::string::npos) errors.replace(errors.find("%F"), 2, frame_path(2).string());
+            if (errors != "*") {
+                EXPECT_EQ(r.errors, errors);  // a frame's own fault needs no note; the system's reason does
+            }
+            const std::string first = c.frames.at(1) == rle ? "Uncompressing ... OK\n" : "OK\n";
+            if (tail.size() > 2 && tail.compare(tail.size() - 2, 2, ": ") == 0) {
+                // The library's reason follows, on the same line.
+                EXPECT_EQ(r.console.rfind(BANNER + frame_line(1, first) + frame_line(2, tail), 0), 0u) << r.console;
+                EXPECT_EQ(r.console.back(), '\n');
+            } else {
+                EXPECT_EQ(r.console, BANNER + frame_line(1, first) + frame_line(2, tail));
+            }
+            EXPECT_EQ(r.status, 3);
+            EXPECT_EQ(plv ? plv_words(read(out)) : read(out), PICTURE_WORDS);
         }
-        std::string tail = c.tail;
-        tail.replace(tail.find("%P"), 2, pattern);
-        std::string errors = c.errors;
-        if (errors.find("%F") != std::string::npos) errors.replace(errors.find("%F"), 2, frame_path(2).string());
-        if (errors != "*") {
-            EXPECT_EQ(r.errors, errors);  // a frame's own fault needs no note; the system's reason does
-        }
-        const std::string first = c.frames.at(1) == rle ? "Uncompressing ... OK\n" : "OK\n";
-        if (tail.size() > 2 && tail.compare(tail.size() - 2, 2, ": ") == 0) {
-            // The library's reason follows, on the same line.
-            EXPECT_EQ(r.console.rfind(BANNER + frame_line(1, first) + frame_line(2, tail), 0), 0u) << r.console;
-            EXPECT_EQ(r.console.back(), '\n');
-        } else {
-            EXPECT_EQ(r.console, BANNER + frame_line(1, first) + frame_line(2, tail));
-        }
-        EXPECT_EQ(r.status, 3);
-        EXPECT_EQ(read(out), PICTURE_WORDS);
     }
 }
 
@@ -1330,6 +1413,34 @@ TEST_F(Cli, StandardOutputHoldsOnlyFrames)
     line += " } > '" + stream.string() + "'";
     ASSERT_EQ(std::system(line.c_str()), 0) << line;
     EXPECT_EQ(read(stream), concat({PICTURE_WORDS, PICTURE_WORDS, PICTURE_WORDS, PICTURE_WORDS}));
+
+    // A PLV file on standard output, a file or a pipe, is finished with its
+    // index and trailer, never sought: the header's fields known only at the
+    // end stay 0. Its offsets count from its header, after what the shell
+    // left (>>).
+    for (const Stdout mode : {Stdout::FILE, Stdout::APPEND}) {
+        write(stream, before);
+        const int status =
+            finish(start(command_line({"--plv", pattern, "/dev/stdout", "1", "2", "3", "2"}), console, mode, stream));
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(without_summary(console_text()), messages);
+        Bytes file = read(stream);
+        if (mode == Stdout::APPEND) {
+            ASSERT_TRUE(std::equal(before.begin(), before.end(), file.begin()));
+            file.erase(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(before.size()));
+        }
+        EXPECT_EQ(plv_words(file), concat({PICTURE_WORDS, PICTURE_WORDS}));
+        EXPECT_EQ(plv_play::play(file).report.header.frame_count, 0u);
+    }
+    std::string piped;
+    for (const std::string& argument : command_line({"--plv", pattern, "/dev/stdout", "1", "2", "3", "2"})) {
+        piped += " '" + argument + "'";
+    }
+    piped += " 2>/dev/null | cat > '" + stream.string() + "'";
+    ASSERT_EQ(std::system(piped.c_str()), 0) << piped;
+    const Bytes file = read(stream);
+    EXPECT_EQ(plv_words(file), concat({PICTURE_WORDS, PICTURE_WORDS}));
+    EXPECT_EQ(plv_play::play(file).report.header.frame_count, 0u);
 }
 
 // A reader that has gone is a failed write, not the end of the process.
@@ -1404,6 +1515,35 @@ TEST_F(Cli, SignalLeavesWholeFrames)
     for (std::size_t at = lines.find("OK\n"); at != std::string::npos; at = lines.find("OK\n", at + 1)) ++ok;
     EXPECT_EQ(ok, fs::file_size(out) / 16);
     EXPECT_EQ(fs::file_size(out) % 16, 0u);
+
+    // A PLV file cut by a signal holds whole records only, and plays by
+    // walking them. Noise frames, each a key frame of its own, stay raw.
+    std::mt19937 random(5);
+    Bytes noise(2048 * 2048);
+    for (std::uint8_t& byte : noise) byte = static_cast<std::uint8_t>(random());
+    frame(2, gray_tga(noise, 2048, 2048));
+    constexpr std::uintmax_t FRAME_BYTES = 2 * 2048 * 2048;
+    const fs::path plv_log = dir / "plv.log";
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        fs::remove(out);
+        const pid_t child = start(
+            command_line({"--plv", "--key-every", "1", (dir / "f2.tga").string(), out, "1", "1000", "2048", "2048"}),
+            console, Stdout::FILE, plv_log);
+        ASSERT_GT(child, 0);
+        std::error_code error;
+        for (int wait = 0; wait < 20000 && !(fs::file_size(out, error) > 2 * FRAME_BYTES && !error); ++wait) {
+            usleep(500);
+        }
+        kill(child, signal);
+        EXPECT_EQ(finish(child), 128 + signal);
+        constexpr std::uintmax_t HEADER = 64, RECORD = 12 + FRAME_BYTES;
+        EXPECT_EQ((fs::file_size(out) - HEADER) % RECORD, 0u) << fs::file_size(out);
+        const Bytes file = read(out);
+        const Bytes words = plv_words(file, false);
+        EXPECT_EQ(words.size(), (file.size() - HEADER) / RECORD * FRAME_BYTES);
+        EXPECT_TRUE(plv_play::play(file).report.cut_short);
+    }
 
     // The check walks the range here, as the conversion lies in the folder part.
     fs::remove(out);
