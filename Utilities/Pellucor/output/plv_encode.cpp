@@ -76,7 +76,7 @@ constexpr std::size_t SHORTEST_SKIP = 2, SHORTEST_RUN = 3;
 constexpr unsigned MISS_STEP_SHIFT = 6;
 constexpr std::size_t SHORT_MATCH = 8;
 constexpr std::size_t CHECKED_PIXELS = 4096;
-constexpr std::size_t CHECKPOINT_PARTS = 8;
+constexpr std::size_t CHECKPOINT_PARTS = 32;
 // The rest of a frame is looked at every SAMPLE_STEP pixels; few pixels are
 // like a neighbour when fewer than 1 in SAMPLE_SHARE are.
 constexpr std::size_t SAMPLE_STEP = 16, SAMPLE_SHARE = 4;
@@ -221,7 +221,9 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
     // In profile stream a COPY may read from here on only: every pixel
     // before it that a SKIP left is behind it.
     std::size_t skipped_end = 0;
-    // Checkpoints at an eighth, a quarter and a half of the frame. Small
+    // Checkpoints at a 32nd, a 16th, an eighth, a quarter and a half of the
+    // frame: a camera's frame is given up early, and one whose rest holds
+    // pixels like their neighbours is searched to its end. Small
     // frames cost little; and codes given room for the raw words are not
     // being weighed against them.
     std::size_t checkpoint = pixels / CHECKPOINT_PARTS;

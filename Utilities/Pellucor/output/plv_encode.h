@@ -75,7 +75,7 @@ PlvCodes plv_code_frame(const std::uint8_t* words, const std::uint8_t* previous,
 // payload (rounded down); else the frame is stored raw.
 constexpr std::size_t PLV_RAW_SHARE = 16;
 // Given less room than the raw words, the search gives up on a frame whose
-// first eighth, quarter or half saves less than 1/PLV_CHECKPOINT_SHARE of
+// first 32nd, 16th, eighth, quarter or half saves less than 1/PLV_CHECKPOINT_SHARE of
 // its bytes, where few pixels of the rest are like their neighbours.
 constexpr std::size_t PLV_CHECKPOINT_SHARE = 64;
 // A frame is coded against the one before it where at least
