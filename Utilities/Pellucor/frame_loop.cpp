@@ -235,7 +235,8 @@ bool show_and_write(const Run& run, std::int32_t frame, FrameOutcome& outcome, c
         return false;
     }
     show(false);
-    if (outcome.top_first && !top_first_noted) {
+    // A hint, not a failure: --quiet leaves it out, as it does the summary.
+    if (outcome.top_first && !top_first_noted && !quiet) {
         top_first_noted = true;
         note("frame %d: %s: its header says top row first; --honor-origin reads it that way", static_cast<int>(frame),
              outcome.filename.c_str());
