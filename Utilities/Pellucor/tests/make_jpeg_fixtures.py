@@ -97,10 +97,18 @@ def main():
            "#pragma once", "", '#include "tga.h"', "",
            f"constexpr int JPEG_WIDTH = {WIDTH}, JPEG_HEIGHT = {HEIGHT};", ""]
     source = netpbm(WIDTH, HEIGHT, picture(), True)
+    # The codings of one picture mostly decode to the same pixels: those are
+    # written once, and named again.
+    written = {}
     for name, options, gray in CASES:
         jpeg = run(["cjpeg", "-quality", "90"] + options, source)
-        out += [f"// cjpeg -quality 90 {' '.join(options)}", array(f"JPEG_{name}", jpeg),
-                array(f"JPEG_{name}_PIXELS", decoded(jpeg)), ""]
+        pixels, pixels_name = decoded(jpeg), f"JPEG_{name}_PIXELS"
+        out += [f"// cjpeg -quality 90 {' '.join(options)}", array(f"JPEG_{name}", jpeg)]
+        if pixels in written:
+            out += [f"inline const Bytes& {pixels_name} = {written[pixels]};", ""]
+        else:
+            written[pixels] = pixels_name
+            out += [array(pixels_name, pixels), ""]
     for name, pixels, color, options in (("SMALL", SMALL, True, ["-progressive"]),
                                          ("SMALL_GRAY", SMALL_GRAY, False, ["-grayscale"])):
         jpeg = run(["cjpeg", "-quality", "90"] + options, netpbm(3, 2, pixels, color))
