@@ -97,7 +97,7 @@ for where, path_of_text, text, in_folder in (("README", readme_path, readme, Fal
         full = os.path.join(os.path.dirname(path_of_text), path) if path else path_of_text
         if not os.path.exists(full):
             failures.append(f"{where}: link {target} names no file")
-        elif in_folder and (os.path.dirname(path) or not path and not anchor):
+        elif in_folder and os.path.dirname(path):
             failures.append(f"{where}: link {target} leaves the folder that is installed")
         elif anchor:
             headings = re.findall(r"^#+ (.*)$", open(full).read(), re.MULTILINE)
