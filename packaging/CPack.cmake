@@ -9,14 +9,15 @@
 set(CPACK_PACKAGE_NAME pellucor)
 set(CPACK_PACKAGE_VENDOR "The Pellucor authors")
 set(CPACK_PACKAGE_CONTACT "The Pellucor authors <pellucor@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert a numbered sequence of TGA, PNG or JPEG frames to raw 16-bit video")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "Pellucor turns a numbered sequence of TGA frames (true color, gray or\n"
        "color-mapped, raw or run-length compressed), PNG frames (every color\n"
        "type and bit depth) or JPEG frames (baseline or progressive, color or\n"
        "gray), mixed as they come, into one headerless file of 16-bit pixel\n"
        "words, frames back to back, that a player on a small display streams\n"
-       "straight from the file. It fails loudly on a missing, broken or\n"
+       "straight from the file, or into a compressed PLV file that a small\n"
+       "player decodes as it reads. It fails loudly on a missing, broken or\n"
        "wrong-sized frame and never writes over one of its own input frames.")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -37,6 +38,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Debian wants root-owned files and directories without group write.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# The tarball has no field for its dependencies, as a .deb has: it carries
+# the note of run-time libraries that packaging/RunTimeLibraries.cmake wrote
+# when the tool was configured. Only the tarball: the .deb's dependencies
+# say it, and the zip links statically.
+if(NOT WIN32)
+  set(CPACK_PELLUCOR_TARBALL_FILES ${PROJECT_BINARY_DIR}/tarball-files)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackPerGenerator.cmake)
+endif()
 
 # The source tarball: what git tracks, without build trees and run outputs.
 set(CPACK_SOURCE_GENERATOR TGZ)
