@@ -1182,7 +1182,11 @@ TEST_F(Cli, EveryShortPrefixOfAFrameFails)
     };
     for (const Bytes& file : files) {
         const bool png = file[0] == 0x89, jpeg = file[0] == 0xFF;
-        for (std::size_t size = 0; size < file.size(); ++size) {
+        // A JPEG's every prefix is refused in the stage's own test; here its
+        // first 64 and every 16th after, as each run is a process (under an
+        // emulator or Wine, a slow one).
+        const std::size_t step_from = jpeg ? 64 : file.size(), step = 16;
+        for (std::size_t size = 0; size < file.size(); size += size < step_from ? 1 : step) {
             SCOPED_TRACE((png    ? std::string("PNG")
                           : jpeg ? std::string("JPEG")
                                  : "type " + std::to_string(file[2])) +

@@ -715,6 +715,19 @@ TEST(JpegInput, RefusesWhatItCannotConvert)
             }
         }
     }
+    // Every prefix of a whole file, from its start-of-image marker on, is
+    // refused with the library's reason.
+    for (std::size_t size = 2; size < JPEG_SMALL.size(); ++size) {
+        SCOPED_TRACE(std::to_string(size) + " bytes");
+        const Bytes prefix = cut(JPEG_SMALL, size);
+        load(prefix, 3, 2);
+        ASSERT_TRUE(is_jpeg(size));
+        SourceFrame frame {};
+        const FrameCheck check = decode_jpeg_frame(size, size, nullptr, frame, false);
+        EXPECT_EQ(check.problem, InputProblem::invalid_jpeg);
+        ASSERT_NE(check.reason, nullptr);
+        EXPECT_GT(std::strlen(check.reason), 0u);
+    }
     // A TGA never starts so: a color map type of 0xD8 is none.
     load(color_tga(PICTURE, 3, 2), 3, 2);
     EXPECT_FALSE(is_jpeg(color_tga(PICTURE, 3, 2).size()));
