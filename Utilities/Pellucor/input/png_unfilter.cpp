@@ -5,6 +5,8 @@
 // row's start), the byte above it and the one above that left one.
 #include "png_input_kernels.h"
 
+#include <cstring>
+
 bool unfilter_row_plain(const std::uint8_t* filtered, const std::uint8_t* previous, std::uint8_t* row,
                         std::size_t row_bytes, std::size_t pixel_bytes)
 {
@@ -13,7 +15,7 @@ bool unfilter_row_plain(const std::uint8_t* filtered, const std::uint8_t* previo
     const std::size_t first = pixel_bytes < row_bytes ? pixel_bytes : row_bytes;
     switch (type) {
     case PNG_FILTER_NONE:
-        for (std::size_t i = 0; i < row_bytes; ++i) row[i] = in[i];
+        std::memcpy(row, in, row_bytes);
         return true;
     case PNG_FILTER_SUB:
         for (std::size_t i = 0; i < first; ++i) row[i] = in[i];
