@@ -93,7 +93,6 @@ constexpr std::uint32_t LENGTH_LIMIT = 0x7FFFFFFF;
 constexpr std::uint32_t CHUNK_LIMIT = std::uint32_t {64} << 20;
 constexpr std::size_t PALETTE_ENTRIES = 256;
 constexpr std::size_t RGB = 3;
-constexpr unsigned MAX_PIXEL_BYTES = 4;
 // The inflate's window, which must lie before the band it writes.
 constexpr std::size_t HISTORY = ISAL_DEF_HIST_SIZE;
 // Inflated rows a band: with the unfiltered and converted rows beside them,
@@ -207,16 +206,18 @@ struct Stream {
     }
 };
 
-// The zlib header as zlib takes it: deflate, a window of at most 32 KiB,
-// its check bits right, no preset dictionary.
+// The zlib header as zlib takes it: deflate, no preset dictionary, its
+// check bits right; and a window of 32 KiB, as every encoder but for the
+// smallest images writes: zlib refuses a distance past a smaller window,
+// which the inflate here might not.
 bool zlib_header_sound(const std::uint8_t* chunk, std::uint32_t length)
 {
     if (length < 2) {
         return false;
     }
     const std::uint8_t method = chunk[LENGTH + TYPE], flags = chunk[LENGTH + TYPE + 1];
-    constexpr std::uint8_t DEFLATE = 8, MAX_WINDOW = 7, PRESET_DICTIONARY = 0x20;
-    return (method & 0x0F) == DEFLATE && method >> 4 <= MAX_WINDOW && (method << 8 | flags) % 31 == 0 &&
+    constexpr std::uint8_t DEFLATE = 8, WINDOW_32K = 7, PRESET_DICTIONARY = 0x20;
+    return (method & 0x0F) == DEFLATE && method >> 4 == WINDOW_32K && (method << 8 | flags) % 31 == 0 &&
            (flags & PRESET_DICTIONARY) == 0;
 }
 
