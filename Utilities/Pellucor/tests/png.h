@@ -202,4 +202,20 @@ inline const Bytes TOO_FAR_BACK = {0x78, 0x01,
                                    // BFINAL 1, fixed codes; length 257 (0000001), distance 0 (00000);
                                    // end of block 256 (0000000), bits packed from the low end
                                    0x03, 0x02, 0x00, 0, 0, 0, 1};
+// A zlib stream of one dynamic block that inflates to the row of a 1 x 1
+// gray frame (its filter type, None, and a 0), each with a Huffman code
+// incomplete: of the code lengths, of the literals and lengths, or of the
+// distances. zlib refuses them; ISA-L inflates them. Every code length is
+// given by a 4-bit code, whence the zeros of the 255 literals unused.
+inline Bytes incomplete_code_stream(int which)
+{
+    const std::uint8_t sixth = which == 2 ? 0xE2 : 0xE0, twelfth = which == 0 ? 0x20 : 0x22;
+    Bytes stream = {0x78, 0x01, 0x05, sixth, 0x01, 0x90, 0x24, 0x49, 0x92, 0x24, 0x49, twelfth};
+    stream.resize(stream.size() + 127, 0);
+    const Bytes tails[] = {{0x20, 0x12, 0x00, 0x02, 0x00, 0x01},
+                           {0x10, 0x12, 0x00, 0x02, 0x00, 0x01},
+                           {0x20, 0x11, 0x11, 0x00, 0x02, 0x00, 0x01}};
+    stream.insert(stream.end(), tails[which].begin(), tails[which].end());
+    return stream;
+}
 #endif

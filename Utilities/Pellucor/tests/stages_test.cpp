@@ -559,6 +559,32 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
     use_png_decoder(PngDecoder::fast);
 }
 
+// The one difference between the decoders: zlib refuses a stream with an
+// incomplete Huffman code, which ISA-L inflates. The picture where the
+// fast path takes the frame; libspng's words for zlib's refusal otherwise.
+TEST(PngInput, IncompleteCodesAreTheDecodersOneDifference)
+{
+    const Bytes png = png_file({SPNG_COLOR_TYPE_GRAYSCALE, 8, {0}, false, {}, {}, 1, 1});
+    for (int which = 0; which < 3; ++which) {
+        const Bytes file = with_image_data(png, incomplete_code_stream(which));
+        for (const PngDecoder decoder : {PngDecoder::fast, PngDecoder::libspng}) {
+            if (!use_png_decoder(decoder)) continue;
+            SCOPED_TRACE("code " + std::to_string(which) + (decoder == PngDecoder::fast ? "" : ", libspng"));
+            load(file, 1, 1);
+            SourceFrame frame {};
+            const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame, false);
+            if (decoder == PngDecoder::fast) {
+                ASSERT_EQ(check.problem, InputProblem::none);
+                EXPECT_EQ(packed(1), Bytes({0, 0}));
+            } else {
+                ASSERT_EQ(check.problem, InputProblem::invalid_png);
+                EXPECT_STREQ(check.reason, "IDAT stream error");
+            }
+        }
+    }
+    use_png_decoder(PngDecoder::fast);
+}
+
 // Frames whose rows are decoded and packed a band at a time give the words
 // of the same frame decoded whole (interlaced, which is never banded), in
 // every band, plain and dithered: rows wide enough for several bands, the
