@@ -149,14 +149,14 @@ struct Stream {
     inflate_state state;
     Chunks* chunks;
 
-    // Feeds the inflate the next IDAT chunk's data: false where the next
-    // chunk is not a sound IDAT chunk.
+    // Whether another IDAT chunk follows.
+    bool more() const { return chunks->next_is("IDAT"); }
+
+    // Feeds the inflate the next IDAT chunk's data: false where that chunk
+    // is not sound.
     bool feed()
     {
         std::uint32_t length = 0;
-        if (!chunks->next_is("IDAT")) {
-            return false;
-        }
         const std::uint8_t* chunk = chunks->next(length);
         if (chunk == nullptr) {
             return false;
@@ -173,7 +173,9 @@ struct Stream {
         state.next_out = out;
         state.avail_out = static_cast<std::uint32_t>(size);
         while (state.avail_out > 0) {
-            if (state.block_state == ISAL_BLOCK_FINISH || (state.avail_in == 0 && !feed())) {
+            // The inflate may hold the last bits of the image data: with no
+            // IDAT chunk left, it goes on from those, and must make progress.
+            if (state.block_state == ISAL_BLOCK_FINISH || (state.avail_in == 0 && more() && !feed())) {
                 return false;
             }
             const std::uint32_t in = state.avail_in, left = state.avail_out;
@@ -191,7 +193,7 @@ struct Stream {
     {
         std::uint8_t spare[1];
         while (state.block_state != ISAL_BLOCK_FINISH) {
-            if (state.avail_in == 0 && !feed()) {
+            if (state.avail_in == 0 && more() && !feed()) {
                 return false;
             }
             state.next_out = spare;
@@ -202,7 +204,7 @@ struct Stream {
                 return false;
             }
         }
-        return state.avail_in == 0 && !chunks->next_is("IDAT");
+        return state.avail_in == 0 && !more();
     }
 };
 

@@ -218,4 +218,28 @@ inline Bytes incomplete_code_stream(int which)
     stream.insert(stream.end(), tails[which].begin(), tails[which].end());
     return stream;
 }
+// The PNG with its image data in IDAT chunks of at most size bytes each.
+inline Bytes with_idat_chunks_of(const Bytes& png, std::size_t size)
+{
+    const char name[] = "IDAT";
+    Bytes data;
+    for (auto at = std::search(png.begin(), png.end(), name, name + 4); at != png.end();
+         at = std::search(at + 4, png.end(), name, name + 4)) {
+        const std::size_t length =
+            std::size_t {at[-4]} << 24 | std::size_t {at[-3]} << 16 | std::size_t {at[-2]} << 8 | at[-1];
+        data.insert(data.end(), at + 4, at + 4 + static_cast<long>(length));
+    }
+    const Bytes one = with_image_data(png, {});  // one empty IDAT chunk
+    const auto empty = std::search(one.begin(), one.end(), name, name + 4) - 4;
+    Bytes file(one.begin(), empty);
+    for (std::size_t at = 0; at < data.size(); at += size) {
+        const Bytes part(data.begin() + static_cast<long>(at),
+                         data.begin() + static_cast<long>(std::min(data.size(), at + size)));
+        const Bytes chunk = with_image_data(one, part);
+        const auto start = std::search(chunk.begin(), chunk.end(), name, name + 4) - 4;
+        file.insert(file.end(), start, start + static_cast<long>(12 + part.size()));
+    }
+    file.insert(file.end(), empty + 12, one.end());
+    return file;
+}
 #endif
