@@ -21,6 +21,7 @@
 #include "jpeg_input.h"
 #include "plv_write.h"
 #include "plv_inspect.h"
+#include "png_inflate.h"
 #include "png_input.h"
 #include "vector_path.h"
 #include "word_format.h"
@@ -361,6 +362,15 @@ void print_version()
                                                                                : "JPEG");
     }
     say("\n");
+    if (png != nullptr) {
+        // The inflate in use: PELLUCOR_PNG_DECODER=libspng sets the fast path aside.
+        const char* inflate = png_decoder() == PngDecoder::fast ? png_inflate_version() : nullptr;
+        if (inflate != nullptr) {
+            say("PNG inflate: %s (8-bit frames), zlib via libspng (others)\n", inflate);
+        } else {
+            say("PNG inflate: zlib via libspng\n");
+        }
+    }
 }
 
 }  // namespace

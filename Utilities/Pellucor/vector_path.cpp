@@ -34,22 +34,26 @@ namespace {
 // a byte and a few shifts gain little from wider registers. The chunk CRC
 // takes PCLMULQDQ, which the avx2 and avx512 paths ask of the processor too;
 // elsewhere the PNG library's own CRC is as fast as a plain loop would be.
+// The PNG row filters are undone by SSSE3 on every x86 path: each pixel
+// waits on the one before it, which wider registers do not help.
 constexpr Kernels KERNEL_TABLE[] = {
     {VectorPath::avx512, "avx512", PELLUCOR_X86_KERNEL(pack_color_frame_avx512),
      PELLUCOR_X86_KERNEL(pack_gray_frame_avx2), PELLUCOR_X86_KERNEL(decode_packets_avx2),
      PELLUCOR_X86_KERNEL(add_pattern_sse2), PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2),
-     PELLUCOR_X86_KERNEL(chunk_crc_pclmul)},
+     PELLUCOR_X86_KERNEL(chunk_crc_pclmul), PELLUCOR_X86_KERNEL(unfilter_row_ssse3)},
     {VectorPath::avx2, "avx2", PELLUCOR_X86_KERNEL(pack_color_frame_avx2), PELLUCOR_X86_KERNEL(pack_gray_frame_avx2),
      PELLUCOR_X86_KERNEL(decode_packets_avx2), PELLUCOR_X86_KERNEL(add_pattern_sse2),
-     PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2), PELLUCOR_X86_KERNEL(chunk_crc_pclmul)},
+     PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2), PELLUCOR_X86_KERNEL(chunk_crc_pclmul),
+     PELLUCOR_X86_KERNEL(unfilter_row_ssse3)},
     {VectorPath::ssse3, "ssse3", PELLUCOR_X86_KERNEL(pack_color_frame_ssse3),
      PELLUCOR_X86_KERNEL(pack_gray_frame_plain), PELLUCOR_X86_KERNEL(decode_packets),
-     PELLUCOR_X86_KERNEL(add_pattern_sse2), PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2), nullptr},
+     PELLUCOR_X86_KERNEL(add_pattern_sse2), PELLUCOR_X86_KERNEL(pack_dithered_gray_sse2), nullptr,
+     PELLUCOR_X86_KERNEL(unfilter_row_ssse3)},
     {VectorPath::neon, "neon", PELLUCOR_NEON_KERNEL(pack_color_frame_neon), PELLUCOR_NEON_KERNEL(pack_gray_frame_neon),
      PELLUCOR_NEON_KERNEL(decode_packets), PELLUCOR_NEON_KERNEL(add_pattern_neon),
-     PELLUCOR_NEON_KERNEL(pack_dithered_gray_neon), nullptr},
+     PELLUCOR_NEON_KERNEL(pack_dithered_gray_neon), nullptr, PELLUCOR_NEON_KERNEL(unfilter_row_neon)},
     {VectorPath::plain, "plain", pack_color_frame_plain, pack_gray_frame_plain, decode_packets, add_pattern_plain,
-     pack_dithered_gray_plain, nullptr},
+     pack_dithered_gray_plain, nullptr, unfilter_row_plain},
 };
 #undef PELLUCOR_X86_KERNEL
 #undef PELLUCOR_NEON_KERNEL

@@ -33,6 +33,7 @@ struct Kernels {
     PatternAdder add_pattern;
     DitheredGrayPacker pack_dithered_gray;
     ChunkCrc chunk_crc;  // nullptr: the PNG library checks CRCs itself
+    PngUnfilter unfilter_png_row;
 };
 
 // Every path, best first, on every build; the last is the plain loops.

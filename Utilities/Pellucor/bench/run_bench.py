@@ -18,7 +18,8 @@ otherwise (or with --own-frames). With --gray the frames are uncompressed
 --option O also times pellucor with that option (--honor-origin, say).
 
 With --png the frames are PNG, written by FFmpeg from testsrc2 with noise,
-so that they compress as real renders do, and the floor is the PNG floor
+so that they compress as real renders do (8-bit gray with --gray, RGBA with
+--bgra, at zlib level N with --png-level N), and the floor is the PNG floor
 (the same libspng decoding each frame and writing 2 bytes a pixel); FFmpeg
 runs on one thread unless --ffmpeg-threads says otherwise ("default": its
 own choice, as a user runs it).
@@ -106,7 +107,8 @@ def write_frames_ourselves(folder, width, height, count):
             f.write(frames[number % distinct])
 
 
-def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=False, png=False, jpeg=False):
+def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=False, png=False, jpeg=False,
+                             png_level=None):
     half = count // 2
     source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=25"]
     target = os.path.join(folder, PATTERN)
@@ -115,8 +117,10 @@ def write_frames_with_ffmpeg(folder, width, height, count, gray=False, bgra=Fals
                                  os.path.join(folder, JPEG_PATTERN)], check=True)
         return
     if png:
-        subprocess.run(source + ["-frames:v", str(count), "-vf", "noise=alls=12:allf=t+u",
-                                 os.path.join(folder, PNG_PATTERN)], check=True)
+        pixels = ["-pix_fmt", "gray"] if gray else ["-pix_fmt", "rgba"] if bgra else []
+        level = [] if png_level is None else ["-compression_level", str(png_level)]
+        subprocess.run(source + ["-frames:v", str(count), "-vf", "noise=alls=12:allf=t+u"] + pixels + level +
+                       [os.path.join(folder, PNG_PATTERN)], check=True)
         return
     if gray:
         subprocess.run(source + ["-frames:v", str(count), "-vf", "vflip", "-pix_fmt", "gray", "-rle", "0", target], check=True)
@@ -216,6 +220,8 @@ def main():
     parser.add_argument("--gray", action="store_true", help="gray frames instead of color ones (needs FFmpeg)")
     parser.add_argument("--bgra", action="store_true", help="32-bit color frames (needs FFmpeg)")
     parser.add_argument("--png", action="store_true", help="PNG frames against the PNG floor (needs FFmpeg)")
+    parser.add_argument("--png-level", type=int, choices=range(10), metavar="0-9",
+                        help="with --png, FFmpeg's zlib level for the frames (default: its own, 6)")
     parser.add_argument("--jpeg", action="store_true", help="JPEG frames against the JPEG floor (needs FFmpeg)")
     parser.add_argument("--ffmpeg-threads", help="FFmpeg's -threads: 'default' for its own choice "
                         "(default: 1 with --png or --jpeg, else its own choice)")
@@ -254,7 +260,7 @@ def main():
         with tempfile.TemporaryDirectory(prefix="pellucor-bench-") as folder:
             if args.gray or args.bgra or kind:
                 write_frames_with_ffmpeg(folder, width, height, count, gray=args.gray, bgra=args.bgra, png=args.png,
-                                         jpeg=args.jpeg)
+                                         jpeg=args.jpeg, png_level=args.png_level)
             else:
                 (write_frames_with_ffmpeg if encode_with_ffmpeg else write_frames_ourselves)(folder, width, height, count)
             pattern = os.path.join(folder, {"png": PNG_PATTERN, "jpeg": JPEG_PATTERN}.get(kind, PATTERN))

@@ -20,11 +20,16 @@
 #include <cstring>
 #include <iterator>
 
+#ifdef PELLUCOR_FUZZ_ZLIB
+#include <zlib.h>
+#endif
+
 #include "dither.h"
 #include "frame_input.h"
 #include "frame_kind.h"
 #include "frame_store.h"
 #include "jpeg_input.h"
+#include "png_inflate.h"
 #include "png_input.h"
 #include "pixel_pack.h"
 #include "rle_decode.h"
@@ -44,6 +49,7 @@ constexpr unsigned TRUE_COLOR_DEPTH = 24;
 constexpr std::uint8_t INTERLEAVED_ROWS = 0xC0;  // descriptor bits 6-7, refused
 
 std::uint8_t reference_pixels[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
+std::uint8_t spng_words[WATCHED_OUTPUT];
 std::uint8_t undithered[COLOR_PIXEL_SIZE * MAX_WIDTH * MAX_HEIGHT];
 
 void check(bool condition)
@@ -61,6 +67,55 @@ unsigned little_endian_pair(std::uint8_t low, std::uint8_t high)
 unsigned little_endian(const std::uint8_t* at)
 {
     return little_endian_pair(at[0], at[1]);
+}
+
+// The damaged zlib streams that ISA-L inflates and zlib refuses, by zlib's
+// words for them: the one difference the two PNG decoders may show, a
+// Huffman code that is incomplete. (Too many codes, and the codes that no
+// stream may use, ISA-L refuses as zlib does.) The
+// image data (the IDAT chunks' data joined, the chunks walked by their
+// lengths) is inflated by zlib here.
+bool zlib_refuses_what_isal_takes(const std::uint8_t* file, std::size_t size)
+{
+#ifdef PELLUCOR_FUZZ_ZLIB
+    // zlib's words for an incomplete code: of the code lengths, of the
+    // literals and lengths, of the distances.
+    static const char* const DIFFERENCES[] = {"invalid code lengths set", "invalid literal/lengths set",
+                                              "invalid distances set"};
+    static std::uint8_t data[1 << 20];
+    std::size_t joined = 0;
+    for (std::size_t at = 8; size - at >= 12;) {
+        const std::size_t length = std::size_t {file[at]} << 24 | std::size_t {file[at + 1]} << 16 |
+                                   std::size_t {file[at + 2]} << 8 | file[at + 3];
+        if (length > size - at - 12) break;
+        if (std::memcmp(file + at + 4, "IDAT", 4) == 0 && length <= sizeof data - joined) {
+            std::memcpy(data + joined, file + at + 8, length);
+            joined += length;
+        }
+        at += 12 + length;
+    }
+    static std::uint8_t out[1 << 16];
+    z_stream stream {};
+    if (inflateInit(&stream) != Z_OK) return false;
+    stream.next_in = data;
+    stream.avail_in = static_cast<uInt>(joined);
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = out;
+        stream.avail_out = sizeof out;
+        status = inflate(&stream, Z_NO_FLUSH);
+    }
+    bool known = false;
+    for (const char* message : DIFFERENCES) {
+        known = known || (status == Z_DATA_ERROR && stream.msg != nullptr && std::strcmp(stream.msg, message) == 0);
+    }
+    inflateEnd(&stream);
+    return known;
+#else
+    (void)file;
+    (void)size;
+    return false;
+#endif
 }
 
 }  // namespace
@@ -97,18 +152,50 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool sized = bytes_read >= PNG_HEADER_END;
         const bool banded = bytes_read > PNG_INTERLACE && file[PNG_DEPTH] == 8 &&
                             (file[PNG_COLOR_TYPE] == 0 || file[PNG_COLOR_TYPE] == 2) && file[PNG_INTERLACE] == 0;
+        const bool fast_types = bytes_read > PNG_INTERLACE && file[PNG_DEPTH] == 8 && file[PNG_COLOR_TYPE] != 1 &&
+                                file[PNG_COLOR_TYPE] != 5 && file[PNG_COLOR_TYPE] <= 6 && file[PNG_INTERLACE] == 0;
         video_width = static_cast<std::int32_t>(sized ? big_endian(PNG_WIDTH) % MAX_WIDTH : 1);
         video_height = static_cast<std::int32_t>(sized ? big_endian(PNG_HEIGHT) % MAX_HEIGHT : 1);
-        const bool accepted =
-            decode_png_frame(bytes_read, bytes_read, nullptr, frame, dither).problem == InputProblem::none;
-        check(!accepted || frame.packed == banded);
-        if (accepted) {
-            pack_frame(frame, dither);
+        // Both decoders, libspng's first, on the same bytes (its conversions
+        // write over input_buffer): the same verdict, words and message.
+        const bool both = use_png_decoder(PngDecoder::libspng);
+        FrameCheck verdicts[2] {};
+        for (int run = 0; run < (both ? 2 : 1); ++run) {
+            use_png_decoder(run == 0 ? PngDecoder::libspng : PngDecoder::fast);
+            std::memcpy(input_buffer, file, bytes_read);
+            std::memset(output_buffer, SENTINEL, WATCHED_OUTPUT);
+            verdicts[run] = decode_png_frame(bytes_read, bytes_read, nullptr, frame, dither);
+            const bool accepted = verdicts[run].problem == InputProblem::none;
+            // libspng packs 8-bit RGB and gray band by band; the fast path
+            // every 8-bit frame that is not interlaced, unless it gave the
+            // frame to libspng.
+            const bool packed_as_decoded = run == 0 ? banded : fast_types;
+            check(!accepted || (run == 0 ? frame.packed == banded
+                                : banded ? frame.packed
+                                         : fast_types || !frame.packed));
+            if (accepted) {
+                pack_frame(frame, dither);
+            }
+            const std::size_t words = PACKED_PIXEL_SIZE * video_pixel_count();
+            for (std::size_t i = accepted || packed_as_decoded ? words : 0; i < WATCHED_OUTPUT; ++i) {
+                check(output_buffer[i] == SENTINEL);
+            }
+            if (run == 0) {
+                std::memcpy(spng_words, output_buffer, words);
+            } else if (verdicts[0].problem == InputProblem::none && accepted) {
+                check(std::memcmp(spng_words, output_buffer, words) == 0);
+            }
         }
-        for (std::size_t i = accepted || banded ? PACKED_PIXEL_SIZE * video_pixel_count() : 0; i < WATCHED_OUTPUT;
-             ++i) {
-            check(output_buffer[i] == SENTINEL);
+        if (both) {
+            const FrameCheck &spng = verdicts[0], &fast = verdicts[1];
+            const bool same = spng.problem == fast.problem && spng.value == fast.value && spng.width == fast.width &&
+                              spng.height == fast.height && (spng.reason == nullptr) == (fast.reason == nullptr) &&
+                              (spng.reason == nullptr || std::strcmp(spng.reason, fast.reason) == 0);
+            check(same || (fast.problem == InputProblem::none && spng.reason != nullptr &&
+                           std::strcmp(spng.reason, "IDAT stream error") == 0 &&
+                           zlib_refuses_what_isal_takes(file, bytes_read)));
         }
+        use_png_decoder(PngDecoder::fast);
         return 0;
     }
     if (is_jpeg(bytes_read)) {

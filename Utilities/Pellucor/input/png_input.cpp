@@ -11,6 +11,9 @@
 // 8-bit RGB and 8-bit gray, the common frames, need no pass of their own:
 // unless interlaced, they are packed a band of rows at a time as they are
 // decoded. Every chunk's CRC and the image data's Adler-32 are checked.
+// Where the build has ISA-L, the 8-bit frames that are not interlaced go to
+// the fast path first (png_inflate.h), which gives any frame it doubts back
+// here whole.
 //
 // The size is checked from the header before anything is inflated; the
 // library's limits on chunk sizes and on its cache of ancillary chunks make
@@ -26,6 +29,7 @@
 #include <spng.h>
 
 #include "pixel_pack.h"
+#include "png_inflate.h"
 #endif
 
 namespace {
@@ -213,14 +217,19 @@ int decode_and_pack_bands(spng_ctx* ctx, std::size_t row_bytes, const SourceFram
 FrameCheck decode_png_frame(std::size_t bytes_read, std::size_t file_size, std::FILE* file, SourceFrame& frame,
                             bool dither)
 {
+    // The whole file was read when it fits input_buffer; a longer one is
+    // read by the library from the file itself.
+    const bool whole = bytes_read >= file_size && bytes_read < input_buffer_size;
+    // The common frames take the fast path, where the build has one; any
+    // frame it has a doubt about is decoded here from its start.
+    if (whole && png_decoder() == PngDecoder::fast && decode_png_fast(bytes_read, frame, dither)) {
+        return {};
+    }
     Context png;
     if (png.ctx == nullptr) {
         return invalid(SPNG_EMEM);
     }
     int error = spng_set_chunk_limits(png.ctx, CHUNK_LIMIT, CACHE_LIMIT);
-    // The whole file was read when it fits input_buffer; a longer one is
-    // read by the library from the file itself.
-    const bool whole = bytes_read >= file_size && bytes_read < input_buffer_size;
     if (error == 0) {
         error = whole ? spng_set_png_buffer(png.ctx, input_buffer, bytes_read)
                       : (std::fseek(file, 0, SEEK_SET) == 0 ? spng_set_png_file(png.ctx, file) : SPNG_EIO);

@@ -607,6 +607,18 @@ TEST_F(Cli, HelpAndVersion)
 #else
     const char* const JPEG_VERSION_TEXT = "JPEG frames not in this build\n";
 #endif
+    // The inflate of PNG frames, on a line of its own: ISA-L's for 8-bit
+    // frames where the build has it, unless PELLUCOR_PNG_DECODER sets it aside.
+#ifdef PELLUCOR_PNG_INFLATE
+    const char* decoder = std::getenv("PELLUCOR_PNG_DECODER");
+    const std::string INFLATE_TEXT = decoder != nullptr && std::string(decoder) == "libspng"
+                                         ? "\nPNG inflate: zlib via libspng\n"
+                                         : "\nPNG inflate: ISA-L 2.";
+#elif defined(PELLUCOR_PNG)
+    const std::string INFLATE_TEXT = "\nPNG inflate: zlib via libspng\n";
+#else
+    const std::string INFLATE_TEXT = "\n";
+#endif
     threads_option = false;
     struct Case {
         std::vector<std::string> args;
@@ -615,7 +627,7 @@ TEST_F(Cli, HelpAndVersion)
     const Case cases[] = {
         {{"--help"}, {USAGE, "  --format F ", "  --dither ", "  rgb565be ", "  bgr555le ", "  3  a frame"}},
         {{"-h"}, {USAGE, "  --honor-origin ", "  --version "}},
-        {{"--version"}, {"Vector path: ", "Frames: TGA", JPEG_VERSION_TEXT}},
+        {{"--version"}, {"Vector path: ", "Frames: TGA", JPEG_VERSION_TEXT, INFLATE_TEXT}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -993,6 +1005,11 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
     const Bytes good = color_tga(PICTURE, 3, 2);
     const Bytes rle = rle_picture_tga();
     const Bytes gray = gray_tga(GRAY_PICTURE, 3, 2);
+#ifdef PELLUCOR_PNG
+    // The picture as an RGB PNG, and its rows as its zlib stream holds them.
+    const Bytes rgb_png = png_file({SPNG_COLOR_TYPE_TRUECOLOR, 8, picture_samples(8, false, false)});
+    const Bytes rgb_rows = unfiltered_rows(picture_samples(8, false, false), 3 * PICTURE_WIDTH);
+#endif
     struct Case {
         const char* name;
         std::map<int, Bytes> frames;
@@ -1093,6 +1110,18 @@ TEST_F(Cli, BrokenFrameKeepsEarlierFrames)
          false, "Input file %P is not a valid PNG: "},
         {"PNG of stored rows with a sample damaged, chunk CRC made right", {{1, good}, {2, with_idat_byte_flipped(png_file({SPNG_COLOR_TYPE_GRAYSCALE, 16, picture_samples(16, false, true), true, {}, {}, PICTURE_WIDTH, PICTURE_HEIGHT, 0}), 5, 0x80)}, {3, good}},
          false, "Input file %P is not a valid PNG: "},
+        {"PNG whose zlib stream ends before the last row", {{1, good}, {2, with_image_data(rgb_png, stored_zlib(Bytes(rgb_rows.begin(), rgb_rows.end() - 1)))}, {3, good}},
+         false, "Input file %P is not a valid PNG: IDAT stream too short\n"},
+        {"PNG whose zlib stream copies from too far back", {{1, good}, {2, with_image_data(rgb_png, TOO_FAR_BACK)}, {3, good}},
+         false, "Input file %P is not a valid PNG: IDAT stream error\n"},
+        {"PNG with a stored block whose length does not match", {{1, good}, {2, [&] {
+                                                                     Bytes stream = stored_zlib(rgb_rows);
+                                                                     stream[5] ^= 0x01;  // the block's length, inverted
+                                                                     return with_image_data(rgb_png, stream);
+                                                                 }()}, {3, good}},
+         false, "Input file %P is not a valid PNG: IDAT stream error\n"},
+        {"PNG of stored blocks with a bad Adler-32", {{1, good}, {2, with_image_data(rgb_png, stored_zlib(rgb_rows, 7, 1))}, {3, good}},
+         false, "Input file %P is not a valid PNG: IDAT stream error\n"},
         {"PNG taller than the video", {{1, good}, {2, png_file({SPNG_COLOR_TYPE_INDEXED, 8, {0, 1, 2, 3, 4, 5, 0, 1, 2}, false, PICTURE, {}, 3, 3})}, {3, good}},
          false, "Input file %P is 3x3, not 3x2\n"},
         {"PNG shorter than the video", {{1, good}, {2, png_file({SPNG_COLOR_TYPE_TRUECOLOR, 8, std::vector<unsigned>(9, 7), false, {}, {}, 3, 1})}, {3, good}},

@@ -131,4 +131,115 @@ inline std::vector<unsigned> picture_samples(unsigned bits, bool alpha, bool gra
     }
     return samples;
 }
+// The PNG with its image data replaced by stream, in one IDAT chunk of a
+// right CRC: damage of the zlib stream's own making.
+inline Bytes with_image_data(const Bytes& png, const Bytes& stream)
+{
+    const char name[] = "IDAT";
+    const auto first = std::search(png.begin(), png.end(), name, name + 4) - 4;
+    const char end_name[] = "IEND";
+    const auto end = std::search(png.begin(), png.end(), end_name, end_name + 4) - 4;
+    Bytes chunk = {static_cast<std::uint8_t>(stream.size() >> 24),
+                   static_cast<std::uint8_t>(stream.size() >> 16),
+                   static_cast<std::uint8_t>(stream.size() >> 8),
+                   static_cast<std::uint8_t>(stream.size()),
+                   'I',
+                   'D',
+                   'A',
+                   'T'};
+    chunk.insert(chunk.end(), stream.begin(), stream.end());
+    const std::uint32_t crc = chunk_crc(chunk.data() + 4, chunk.size() - 4);
+    for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<std::uint8_t>(crc >> (24 - 8 * i)));
+    Bytes file(png.begin(), first);
+    file.insert(file.end(), chunk.begin(), chunk.end());
+    file.insert(file.end(), end, png.end());
+    return file;
+}
+
+// A zlib stream of data in stored blocks of at most block bytes, with its
+// Adler-32 (plus adler_error); a block's length less short_by than its data,
+// where the stream's one block says so.
+inline Bytes stored_zlib(const Bytes& data, std::size_t block = 65535, std::uint32_t adler_error = 0)
+{
+    Bytes stream = {0x78, 0x01};
+    std::size_t at = 0;
+    do {
+        const std::size_t size = std::min(block, data.size() - at);
+        const bool last = at + size == data.size();
+        stream.push_back(last ? 1 : 0);
+        for (const unsigned v : {static_cast<unsigned>(size), static_cast<unsigned>(~size & 0xFFFF)}) {
+            stream.push_back(static_cast<std::uint8_t>(v));
+            stream.push_back(static_cast<std::uint8_t>(v >> 8));
+        }
+        stream.insert(stream.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + size));
+        at += size;
+    } while (at < data.size());
+    std::uint32_t a = 1, b = 0;
+    for (const std::uint8_t byte : data) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    const std::uint32_t adler = (b << 16 | a) + adler_error;
+    for (int i = 0; i < 4; ++i) stream.push_back(static_cast<std::uint8_t>(adler >> (24 - 8 * i)));
+    return stream;
+}
+
+// The rows of an 8-bit image as its zlib stream holds them, each behind
+// its filter type, None.
+inline Bytes unfiltered_rows(const std::vector<unsigned>& samples, std::size_t row_samples)
+{
+    Bytes rows;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (i % row_samples == 0) rows.push_back(0);
+        rows.push_back(static_cast<std::uint8_t>(samples[i]));
+    }
+    return rows;
+}
+
+// A zlib stream whose one block, of fixed codes, starts with a match of 3
+// bytes at distance 1, before any byte is out: a distance too far back.
+inline const Bytes TOO_FAR_BACK = {0x78, 0x01,
+                                   // BFINAL 1, fixed codes; length 257 (0000001), distance 0 (00000);
+                                   // end of block 256 (0000000), bits packed from the low end
+                                   0x03, 0x02, 0x00, 0, 0, 0, 1};
+// A zlib stream of one dynamic block that inflates to the row of a 1 x 1
+// gray frame (its filter type, None, and a 0), each with a Huffman code
+// incomplete: of the code lengths, of the literals and lengths, or of the
+// distances. zlib refuses them; ISA-L inflates them. Every code length is
+// given by a 4-bit code, whence the zeros of the 255 literals unused.
+inline Bytes incomplete_code_stream(int which)
+{
+    const std::uint8_t sixth = which == 2 ? 0xE2 : 0xE0, twelfth = which == 0 ? 0x20 : 0x22;
+    Bytes stream = {0x78, 0x01, 0x05, sixth, 0x01, 0x90, 0x24, 0x49, 0x92, 0x24, 0x49, twelfth};
+    stream.resize(stream.size() + 127, 0);
+    const Bytes tails[] = {{0x20, 0x12, 0x00, 0x02, 0x00, 0x01},
+                           {0x10, 0x12, 0x00, 0x02, 0x00, 0x01},
+                           {0x20, 0x11, 0x11, 0x00, 0x02, 0x00, 0x01}};
+    stream.insert(stream.end(), tails[which].begin(), tails[which].end());
+    return stream;
+}
+// The PNG with its image data in IDAT chunks of at most size bytes each.
+inline Bytes with_idat_chunks_of(const Bytes& png, std::size_t size)
+{
+    const char name[] = "IDAT";
+    Bytes data;
+    for (auto at = std::search(png.begin(), png.end(), name, name + 4); at != png.end();
+         at = std::search(at + 4, png.end(), name, name + 4)) {
+        const std::size_t length =
+            std::size_t {at[-4]} << 24 | std::size_t {at[-3]} << 16 | std::size_t {at[-2]} << 8 | at[-1];
+        data.insert(data.end(), at + 4, at + 4 + static_cast<long>(length));
+    }
+    const Bytes one = with_image_data(png, {});  // one empty IDAT chunk
+    const auto empty = std::search(one.begin(), one.end(), name, name + 4) - 4;
+    Bytes file(one.begin(), empty);
+    for (std::size_t at = 0; at < data.size(); at += size) {
+        const Bytes part(data.begin() + static_cast<long>(at),
+                         data.begin() + static_cast<long>(std::min(data.size(), at + size)));
+        const Bytes chunk = with_image_data(one, part);
+        const auto start = std::search(chunk.begin(), chunk.end(), name, name + 4) - 4;
+        file.insert(file.end(), start, start + static_cast<long>(12 + part.size()));
+    }
+    file.insert(file.end(), empty + 12, one.end());
+    return file;
+}
 #endif

@@ -18,6 +18,7 @@
 #include "pixel_pack_kernels.h"
 #include "vector_path.h"
 #include "png.h"
+#include "png_inflate.h"
 #include "png_input.h"
 #include "jpeg.h"
 #include "jpeg_input.h"
@@ -498,74 +499,181 @@ TEST(PngInput, EveryColorTypeAndDepthBecomesThePicture)
     constexpr Pass PASSES[] = {{false, 0xFF}, {true, 0x00}, {true, 0xFF}};
     for (const Case& c : cases) {
         for (const auto& [interlaced, left_over] : PASSES) {
-            SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : "") + ", after " +
-                         std::to_string(left_over));
-            PngParts parts = c.png;
-            parts.interlaced = interlaced;
-            const Bytes file = png_file(parts);
-            ASSERT_FALSE(file.empty());
-            load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
-            std::memset(scratch_buffer, left_over, scratch_buffer_size);
-            ASSERT_TRUE(is_png(file.size()));
-            SourceFrame frame {};
-            const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame, false);
-            ASSERT_EQ(check.problem, InputProblem::none) << (check.reason ? check.reason : "");
-            EXPECT_EQ(frame.kind == FrameKind::gray,
-                      c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
-            pack_frame(frame);
-            EXPECT_EQ(packed(6), c.words);
-            // The same kind of PNG with its zlib checksum damaged, and
-            // taller and shorter than the run's frames: each refused.
-            const Bytes damaged = with_idat_byte_flipped(file, 1, 0x01);
-            load(damaged, PICTURE_WIDTH, PICTURE_HEIGHT);
-            EXPECT_EQ(decode_png_frame(damaged.size(), damaged.size(), nullptr, frame, false).problem,
-                      InputProblem::invalid_png);
-            const std::size_t row_samples = c.png.samples.size() / PICTURE_HEIGHT;
-            for (const int height : {PICTURE_HEIGHT + 1, PICTURE_HEIGHT - 1}) {
-                SCOPED_TRACE(height);
-                parts.height = height;
-                parts.samples.resize(row_samples * static_cast<std::size_t>(height), 1);
-                const Bytes other = png_file(parts);
-                load(other, PICTURE_WIDTH, PICTURE_HEIGHT);
-                const FrameCheck size_check = decode_png_frame(other.size(), other.size(), nullptr, frame, false);
-                EXPECT_EQ(size_check.problem, InputProblem::wrong_size);
-                EXPECT_EQ(size_check.height, static_cast<unsigned>(height));
+            for (const PngDecoder decoder : {PngDecoder::fast, PngDecoder::libspng}) {
+                if (!use_png_decoder(decoder)) continue;
+                SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : "") + ", after " +
+                             std::to_string(left_over) + (decoder == PngDecoder::fast ? "" : ", libspng"));
+                PngParts parts = c.png;
+                parts.interlaced = interlaced;
+                const Bytes file = png_file(parts);
+                ASSERT_FALSE(file.empty());
+                load(file, PICTURE_WIDTH, PICTURE_HEIGHT);
+                std::memset(scratch_buffer, left_over, scratch_buffer_size);
+                ASSERT_TRUE(is_png(file.size()));
+                SourceFrame frame {};
+                const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame, false);
+                ASSERT_EQ(check.problem, InputProblem::none) << (check.reason ? check.reason : "");
+                EXPECT_EQ(frame.kind == FrameKind::gray,
+                          c.words == GRAY_WORDS || c.png.color_type == SPNG_COLOR_TYPE_GRAYSCALE);
+                pack_frame(frame);
+                EXPECT_EQ(packed(6), c.words);
+                // The same rows in stored blocks of 7 bytes, across the rows;
+                // with a byte past the last row in the stream, and with bytes
+                // after the stream, both of which libspng lets be: the picture.
+                if (c.png.bit_depth == 8 && !interlaced) {
+                    const Bytes rows = unfiltered_rows(c.png.samples, c.png.samples.size() / PICTURE_HEIGHT);
+                    Bytes longer = rows, trailed = stored_zlib(rows);
+                    longer.push_back(0);
+                    trailed.insert(trailed.end(), {1, 2});
+                    for (const Bytes& stream : {stored_zlib(rows, 7), stored_zlib(longer), trailed}) {
+                        const Bytes stored = with_image_data(file, stream);
+                        load(stored, PICTURE_WIDTH, PICTURE_HEIGHT);
+                        const FrameCheck stored_check =
+                            decode_png_frame(stored.size(), stored.size(), nullptr, frame, false);
+                        ASSERT_EQ(stored_check.problem, InputProblem::none)
+                            << (stored_check.reason ? stored_check.reason : "");
+                        pack_frame(frame);
+                        EXPECT_EQ(packed(6), c.words);
+                    }
+                }
+                // The same kind of PNG with its zlib checksum damaged, and
+                // taller and shorter than the run's frames: each refused.
+                const Bytes damaged = with_idat_byte_flipped(file, 1, 0x01);
+                load(damaged, PICTURE_WIDTH, PICTURE_HEIGHT);
+                EXPECT_EQ(decode_png_frame(damaged.size(), damaged.size(), nullptr, frame, false).problem,
+                          InputProblem::invalid_png);
+                const std::size_t row_samples = c.png.samples.size() / PICTURE_HEIGHT;
+                for (const int height : {PICTURE_HEIGHT + 1, PICTURE_HEIGHT - 1}) {
+                    SCOPED_TRACE(height);
+                    parts.height = height;
+                    parts.samples.resize(row_samples * static_cast<std::size_t>(height), 1);
+                    const Bytes other = png_file(parts);
+                    load(other, PICTURE_WIDTH, PICTURE_HEIGHT);
+                    const FrameCheck size_check = decode_png_frame(other.size(), other.size(), nullptr, frame, false);
+                    EXPECT_EQ(size_check.problem, InputProblem::wrong_size);
+                    EXPECT_EQ(size_check.height, static_cast<unsigned>(height));
+                }
             }
         }
     }
+    use_png_decoder(PngDecoder::fast);
+}
+
+// The one difference between the decoders: zlib refuses a stream with an
+// incomplete Huffman code, which ISA-L inflates. The picture where the
+// fast path takes the frame; libspng's words for zlib's refusal otherwise.
+TEST(PngInput, IncompleteCodesAreTheDecodersOneDifference)
+{
+    const Bytes png = png_file({SPNG_COLOR_TYPE_GRAYSCALE, 8, {0}, false, {}, {}, 1, 1});
+    for (int which = 0; which < 3; ++which) {
+        const Bytes file = with_image_data(png, incomplete_code_stream(which));
+        for (const PngDecoder decoder : {PngDecoder::fast, PngDecoder::libspng}) {
+            if (!use_png_decoder(decoder)) continue;
+            SCOPED_TRACE("code " + std::to_string(which) + (decoder == PngDecoder::fast ? "" : ", libspng"));
+            load(file, 1, 1);
+            SourceFrame frame {};
+            const FrameCheck check = decode_png_frame(file.size(), file.size(), nullptr, frame, false);
+            if (decoder == PngDecoder::fast) {
+                ASSERT_EQ(check.problem, InputProblem::none);
+                EXPECT_EQ(packed(1), Bytes({0, 0}));
+            } else {
+                ASSERT_EQ(check.problem, InputProblem::invalid_png);
+                EXPECT_STREQ(check.reason, "IDAT stream error");
+            }
+        }
+    }
+    use_png_decoder(PngDecoder::fast);
 }
 
 // Frames whose rows are decoded and packed a band at a time give the words
 // of the same frame decoded whole (interlaced, which is never banded), in
 // every band, plain and dithered: rows wide enough for several bands, the
-// last one short.
+// last one short; every 8-bit color type, at zlib's fastest, default and
+// best levels and stored, whose rows the encoder filters each its own way;
+// decoded by the fast path and by libspng.
 TEST(PngFrame, BandsPackAsTheWholeFrame)
 {
     constexpr int WIDTH = 20000, HEIGHT = 23;
-    for (const std::uint8_t type : {SPNG_COLOR_TYPE_TRUECOLOR, SPNG_COLOR_TYPE_GRAYSCALE}) {
-        const std::size_t channels = type == SPNG_COLOR_TYPE_GRAYSCALE ? 1 : 3;
-        std::vector<unsigned> samples(channels * WIDTH * HEIGHT);
-        for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = (i * 7919 + i / 4001) % 256;
-        PngParts parts {type, 8, samples};
-        parts.width = WIDTH;
-        parts.height = HEIGHT;
-        const Bytes banded = png_file(parts);
-        parts.interlaced = true;
-        const Bytes whole = png_file(parts);
-        for (const bool dither : {false, true}) {
-            SCOPED_TRACE(std::string(channels == 1 ? "gray" : "RGB") + (dither ? ", dithered" : ""));
-            Bytes words[2];
-            for (int i = 0; i < 2; ++i) {
-                const Bytes& file = i == 0 ? banded : whole;
-                load(file, WIDTH, HEIGHT);
-                SourceFrame frame {};
-                ASSERT_EQ(decode_png_frame(file.size(), file.size(), nullptr, frame, dither).problem,
-                          InputProblem::none);
-                EXPECT_EQ(frame.packed, i == 0);
-                pack_frame(frame, dither);
-                words[i] = packed(std::size_t {WIDTH} * HEIGHT);
+    struct Type {
+        std::uint8_t type;
+        std::size_t channels;
+    };
+    constexpr Type TYPES[] = {{SPNG_COLOR_TYPE_TRUECOLOR, 3},
+                              {SPNG_COLOR_TYPE_GRAYSCALE, 1},
+                              {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 4},
+                              {SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 2},
+                              {SPNG_COLOR_TYPE_INDEXED, 1}};
+    std::vector<Rgb> palette(256);
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        palette[i] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(~i)};
+    }
+    for (const auto& [type, channels] : TYPES) {
+        for (const int level : {-1, 1, 9, 0}) {
+            std::vector<unsigned> samples(channels * WIDTH * HEIGHT);
+            // Smooth runs, so that each filter wins some rows, with noise.
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                samples[i] = (i / channels % WIDTH / 50 + i / (channels * WIDTH) * 3 + (i * 7919 % 13)) % 256;
             }
-            EXPECT_TRUE(words[0] == words[1]);
+            PngParts parts {type, 8, samples};
+            parts.width = WIDTH;
+            parts.height = HEIGHT;
+            parts.compression = level;
+            if (type == SPNG_COLOR_TYPE_INDEXED) parts.palette = palette;
+            const Bytes banded = png_file(parts);
+            parts.interlaced = true;
+            const Bytes whole = png_file(parts);
+            for (const bool dither : {false, true}) {
+                for (const PngDecoder decoder : {PngDecoder::fast, PngDecoder::libspng}) {
+                    if (!use_png_decoder(decoder)) continue;
+                    SCOPED_TRACE("type " + std::to_string(type) + ", level " + std::to_string(level) +
+                                 (dither ? ", dithered" : "") + (decoder == PngDecoder::fast ? "" : ", libspng"));
+                    if (decoder == PngDecoder::fast) {
+                        load(banded, WIDTH, HEIGHT);
+                        SourceFrame frame {};
+                        EXPECT_TRUE(decode_png_fast(banded.size(), frame, dither));  // not handed to libspng
+                    }
+                    Bytes words[2];
+                    for (int i = 0; i < 2; ++i) {
+                        const Bytes& file = i == 0 ? banded : whole;
+                        load(file, WIDTH, HEIGHT);
+                        SourceFrame frame {};
+                        ASSERT_EQ(decode_png_frame(file.size(), file.size(), nullptr, frame, dither).problem,
+                                  InputProblem::none);
+                        const bool as_stored = channels == 3 ? type == SPNG_COLOR_TYPE_TRUECOLOR
+                                                             : type == SPNG_COLOR_TYPE_GRAYSCALE && channels == 1;
+                        EXPECT_EQ(frame.packed, i == 0 && (decoder == PngDecoder::fast || as_stored));
+                        pack_frame(frame, dither);
+                        words[i] = packed(std::size_t {WIDTH} * HEIGHT);
+                    }
+                    EXPECT_TRUE(words[0] == words[1]);
+                }
+            }
+        }
+    }
+    // Image data in IDAT chunks of any size, and a last band of a few flat
+    // rows: the inflate may take in the last chunk, and decode the last
+    // rows ahead into its own buffer, before the last band. Taken by the
+    // fast path all the same, and the same words as libspng's.
+    if (use_png_decoder(PngDecoder::fast)) {
+        constexpr int NARROW = 1920, TALL = 23;
+        std::vector<unsigned> samples(std::size_t {3} * NARROW * TALL, 0);
+        for (std::size_t i = 0; i < samples.size() - 3 * 3 * NARROW; ++i) samples[i] = (i * 7919 + i / 97) % 256;
+        PngParts parts {SPNG_COLOR_TYPE_TRUECOLOR, 8, samples};
+        parts.width = NARROW;
+        parts.height = TALL;
+        for (const std::size_t chunk :
+             {std::size_t {1} << 20, std::size_t {4096}, std::size_t {1000}, std::size_t {7}}) {
+            SCOPED_TRACE("IDAT chunks of " + std::to_string(chunk));
+            const Bytes file = with_idat_chunks_of(png_file(parts), chunk);
+            load(file, NARROW, TALL);
+            SourceFrame frame {};
+            EXPECT_TRUE(decode_png_fast(file.size(), frame, false));
+            const Bytes fast = packed(samples.size() / 3);
+            use_png_decoder(PngDecoder::libspng);
+            ASSERT_EQ(decode_png_frame(file.size(), file.size(), nullptr, frame, false).problem, InputProblem::none);
+            pack_frame(frame);
+            use_png_decoder(PngDecoder::fast);
+            EXPECT_TRUE(fast == packed(samples.size() / 3));
         }
     }
 }
@@ -1017,6 +1125,43 @@ TEST_P(Kernel, ChunkCrcMatchesReference)
         }
     }
     EXPECT_EQ(GetParam().chunk_crc(data.data() + 1, data.size() - 1), reference(data.data() + 1, data.size() - 1));
+}
+
+// The PNG row filters undone, against their definition: every filter type
+// (5, past the last, refused), 1 to 4 bytes a pixel, every width up to a few
+// vector steps, rows of any bytes. Each row lies at the end of its buffer,
+// all that the kernel may read or write; the row above is as undone.
+TEST_P(Kernel, UnfilterMatchesDefinition)
+{
+    const auto reference = [](std::uint8_t type, const Bytes& in, const Bytes& above, std::size_t bpp) {
+        Bytes row(in.size());
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const int a = i >= bpp ? row[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+            const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            const int predicted[] = {0, a, b, (a + b) / 2, paeth};
+            row[i] = static_cast<std::uint8_t>(in[i] + predicted[type]);
+        }
+        return row;
+    };
+    for (std::size_t bpp = 1; bpp <= 4; ++bpp) {
+        for (std::size_t width = 1; width <= 70; ++width) {
+            const std::size_t size = width * bpp;
+            Bytes filtered(1 + size), above(size), row(size);
+            fill_pseudo_random(filtered.data(), filtered.size());
+            for (std::size_t i = 0; i < size; ++i) above[i] = static_cast<std::uint8_t>(i * 37 + width);
+            for (std::uint8_t type = 0; type <= 5; ++type) {
+                SCOPED_TRACE("filter " + std::to_string(type) + ", " + std::to_string(bpp) + " bytes a pixel, width " +
+                             std::to_string(width));
+                filtered[0] = type;
+                const bool known = GetParam().unfilter_png_row(filtered.data(), above.data(), row.data(), size, bpp);
+                ASSERT_EQ(known, type <= 4);
+                if (known) {
+                    ASSERT_EQ(row, reference(type, Bytes(filtered.begin() + 1, filtered.end()), above, bpp));
+                }
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Kernel, ::testing::ValuesIn(kernel_table().begin(), kernel_table().end()),
