@@ -42,6 +42,35 @@ PELLUCOR_INLINE std::uint8_t paeth_predictor(unsigned left, unsigned above, unsi
 
 bool unfilter_row_plain(const std::uint8_t* filtered, const std::uint8_t* previous, std::uint8_t* row,
                         std::size_t row_bytes, std::size_t pixel_bytes);
+
+// A path's unfilter from its own loops: Sub and Up on every pixel size,
+// Average and Paeth on pixels of 3 or 4 bytes (a pixel a vector step); the
+// rest, None and a filter type past 4 too, by the plain loop.
+template <auto undo_sub, auto undo_up, auto undo_average, auto undo_paeth>
+bool unfilter_row_with(const std::uint8_t* filtered, const std::uint8_t* previous, std::uint8_t* row,
+                       std::size_t row_bytes, std::size_t pixel_bytes)
+{
+    const std::uint8_t* in = filtered + 1;
+    switch (filtered[0]) {
+    case PNG_FILTER_SUB:
+        undo_sub(in, row, row_bytes, pixel_bytes);
+        return true;
+    case PNG_FILTER_UP:
+        undo_up(in, previous, row, row_bytes);
+        return true;
+    case PNG_FILTER_AVERAGE:
+        if (pixel_bytes < 3) break;
+        undo_average(in, previous, row, row_bytes, pixel_bytes);
+        return true;
+    case PNG_FILTER_PAETH:
+        if (pixel_bytes < 3) break;
+        undo_paeth(in, previous, row, row_bytes, pixel_bytes);
+        return true;
+    default:
+        break;
+    }
+    return unfilter_row_plain(filtered, previous, row, row_bytes, pixel_bytes);
+}
 #ifdef PELLUCOR_X86
 bool unfilter_row_ssse3(const std::uint8_t* filtered, const std::uint8_t* previous, std::uint8_t* row,
                         std::size_t row_bytes, std::size_t pixel_bytes);

@@ -112,25 +112,7 @@ void undo_paeth(const std::uint8_t* in, const std::uint8_t* above, std::uint8_t*
 bool unfilter_row_neon(const std::uint8_t* filtered, const std::uint8_t* previous, std::uint8_t* row,
                        std::size_t row_bytes, std::size_t pixel_bytes)
 {
-    const std::uint8_t* in = filtered + 1;
-    switch (filtered[0]) {
-    case PNG_FILTER_SUB:
-        undo_sub(in, row, row_bytes, pixel_bytes);
-        return true;
-    case PNG_FILTER_UP:
-        undo_up(in, previous, row, row_bytes);
-        return true;
-    case PNG_FILTER_AVERAGE:
-        if (pixel_bytes < 3) break;
-        undo_average(in, previous, row, row_bytes, pixel_bytes);
-        return true;
-    case PNG_FILTER_PAETH:
-        if (pixel_bytes < 3) break;
-        undo_paeth(in, previous, row, row_bytes, pixel_bytes);
-        return true;
-    default:
-        break;
-    }
-    return unfilter_row_plain(filtered, previous, row, row_bytes, pixel_bytes);
+    return unfilter_row_with<undo_sub, undo_up, undo_average, undo_paeth>(filtered, previous, row, row_bytes,
+                                                                          pixel_bytes);
 }
 #endif
