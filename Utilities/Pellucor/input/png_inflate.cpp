@@ -12,14 +12,17 @@
 // them), a chunk after the image other than IEND, a critical chunk
 // out of place or unknown, a size other than the run's, a bad CRC or
 // Adler-32, a stream that ends before the last row or goes on after it,
-// bytes after the stream's end, any error of the inflate, a palette index
-// past the palette, a filter type past 4. So every message and status is
-// libspng's, as on a build without this path.
+// bytes after the stream's end (but for one or two in its last chunk, which
+// the inflate has already taken in as bits; libspng takes those as well),
+// any error of the inflate, a palette index past the palette, a filter type
+// past 4. So every message and status is libspng's, as on a build without
+// this path.
 //
-// Memory: the band of inflated rows, with the 32 KiB before it that the
-// inflate may copy from, the band unfiltered, with the row above it, and
-// for the types that are not stored as the packers take them the band
-// converted: all in scratch_buffer, a few hundred KiB a thread.
+// Memory: the band of inflated rows (the inflate keeps the window it copies
+// from in its own state, so a band needs nothing before it), the band
+// unfiltered, with the row above it, and for the types that are not stored
+// as the packers take them the band converted: all in scratch_buffer, a few
+// hundred KiB a thread.
 #include "png_inflate.h"
 
 #include <cstdlib>
@@ -93,8 +96,6 @@ constexpr std::uint32_t LENGTH_LIMIT = 0x7FFFFFFF;
 constexpr std::uint32_t CHUNK_LIMIT = std::uint32_t {64} << 20;
 constexpr std::size_t PALETTE_ENTRIES = 256;
 constexpr std::size_t RGB = 3;
-// The inflate's window, which must lie before the band it writes.
-constexpr std::size_t HISTORY = ISAL_DEF_HIST_SIZE;
 // Inflated rows a band: with the unfiltered and converted rows beside them,
 // inside the level-2 cache.
 constexpr std::size_t BAND_BYTES = std::size_t {128} << 10;
@@ -166,8 +167,8 @@ struct Stream {
         return true;
     }
 
-    // Inflates exactly size bytes to out, which has the last 32 KiB of the
-    // stream's output before it: false where the stream fails or ends first.
+    // Inflates exactly size bytes to out: false where the stream fails or
+    // ends first.
     bool inflate(std::uint8_t* out, std::size_t size)
     {
         state.next_out = out;
@@ -308,7 +309,8 @@ bool decode_png_fast(std::size_t bytes_read, SourceFrame& frame, bool dither)
     if (color_type == INDEXED && palette == nullptr) {
         return false;
     }
-    if (!chunks.next_is("IDAT") ||
+    // The zlib header: the first IDAT chunk's first two bytes, where the file holds them.
+    if (!chunks.next_is("IDAT") || bytes_read - chunks.at < LENGTH + TYPE + 2 ||
         !zlib_header_sound(input_buffer + chunks.at, big_endian_32(input_buffer + chunks.at))) {
         return false;
     }
@@ -320,14 +322,13 @@ bool decode_png_fast(std::size_t bytes_read, SourceFrame& frame, bool dither)
     const std::size_t out_pixel = gray ? 1 : RGB;
     std::size_t band_rows = BAND_BYTES / filtered_bytes;
     band_rows = band_rows == 0 ? 1 : band_rows > h ? h : band_rows;
-    const std::size_t raw_offset = round_up(HISTORY);
-    const std::size_t rows_offset = raw_offset + round_up(band_rows * filtered_bytes) + round_up(row_bytes);
+    const std::size_t rows_offset = round_up(band_rows * filtered_bytes) + round_up(row_bytes);
     const std::size_t converted_offset = rows_offset + round_up(band_rows * row_bytes);
     const std::size_t needed = converted_offset + (as_stored ? 0 : band_rows * w * out_pixel) + BUFFER_SLACK;
     if (needed > scratch_buffer_size) {
         return false;
     }
-    std::uint8_t* raw = scratch_buffer + raw_offset;
+    std::uint8_t* raw = scratch_buffer;
     std::uint8_t* rows = scratch_buffer + rows_offset;
     std::uint8_t* converted = as_stored ? rows : scratch_buffer + converted_offset;
     std::memset(rows - row_bytes, 0, row_bytes);
@@ -374,11 +375,9 @@ bool decode_png_fast(std::size_t bytes_read, SourceFrame& frame, bool dither)
                 converted[RGB * i + 2] = rows[4 * i + 2];
             }
         }
-        // The next band's row above, before dithering changes the band's
-        // pixels, and the inflate's window before the next band.
+        // The next band's row above, before dithering changes the band's pixels.
         std::memcpy(rows - row_bytes, rows + (band - 1) * row_bytes, row_bytes);
         pack_rows(frame, first, band, dither);
-        std::memmove(raw - HISTORY, raw + band_bytes - HISTORY, HISTORY);
     }
     if (!stream.finish() || bytes_read - chunks.at < sizeof IEND ||
         std::memcmp(input_buffer + chunks.at, IEND, sizeof IEND) != 0) {
